@@ -1,0 +1,21 @@
+#include "app/DesktopPlatform.h"
+
+#include "app/SettingsStore.h"
+#include "shell/Chance.h"
+#include "shell/QtPrompts.h"
+
+namespace docuflume {
+
+DesktopPlatform::DesktopPlatform()
+    : m_prompts(std::make_unique<QtPrompts>()), m_settings(makeUserSettingsStore()),
+      m_clock(makeSystemClock()), m_random(makeStandardRandomSource())
+{
+    m_services.prompts = m_prompts.get();
+    m_services.settings = m_settings.get();
+    m_services.clock = m_clock.get();
+    m_services.random = m_random.get();
+}
+
+DesktopPlatform::~DesktopPlatform() = default;
+
+} // namespace docuflume

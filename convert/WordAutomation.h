@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QVariant>
+
+#include <memory>
+
+namespace docuflume {
+
+// One argument of a call by name, passed under its name.
+struct NamedArgument
+{
+    QString name;
+    QVariant value;
+};
+
+class WordDocument
+{
+public:
+    virtual ~WordDocument() = default;
+    virtual void saveAs(const QList<NamedArgument>& arguments) = 0;
+};
+
+// A word-processor instance. Dropping the object releases it; it does not end the instance.
+class WordApplication
+{
+public:
+    virtual ~WordApplication() = default;
+    virtual QString name() = 0;
+    virtual std::unique_ptr<WordDocument> open(const QString& path) = 0;
+    virtual void quit() = 0;
+};
+
+// The word processor's automation layer. Every operation throws a Failure when it fails.
+class WordAutomation
+{
+public:
+    virtual ~WordAutomation() = default;
+    // Starts a new instance of our own.
+    virtual std::unique_ptr<WordApplication> create() = 0;
+    // The instance the user is running, if any; throws when none is running.
+    virtual std::unique_ptr<WordApplication> attachRunning() = 0;
+};
+
+} // namespace docuflume

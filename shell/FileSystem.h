@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+// The file-system calls that differ between platforms. Everything else in the program
+// reaches files through these and the path helpers built on them.
+namespace docuflume::fs {
+
+// The platform's attribute bits, in the classic numbering.
+enum Attribute : int {
+    ReadOnly = 1,
+    Hidden = 2,
+    System = 4,
+    Directory = 16,
+    Archive = 32,
+    ReparsePoint = 1024,
+};
+
+// The attribute value of what the path names; throws a Failure when it cannot be read.
+int GetAttr(const QString& path);
+
+// True when the path names a regular file that this user can open. Never blocks, not even
+// on a FIFO or a device.
+bool canOpenAsFile(const QString& path);
+
+// True when the last-modified time of what the path names can be read.
+bool canReadModificationTime(const QString& path);
+
+// Calls `visit` for each entry of the folder, in the order the platform returns them, with
+// the entry's name and whether it is a folder (links followed). Returns false when the
+// folder cannot be listed. `visit` returns false to stop early.
+bool forEachEntry(const QString& folder,
+                  const std::function<bool(const QString& name, bool isFolder)>& visit);
+
+// The desktop folder's path, or nothing when it cannot be resolved.
+std::optional<QString> desktopFolder();
+
+} // namespace docuflume::fs

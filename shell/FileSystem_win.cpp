@@ -1,0 +1,91 @@
+#include "shell/FileSystem.h"
+
+#include "shell/Failure.h"
+
+#include <QDir>
+
+#include <shlobj.h>
+#include <windows.h>
+
+namespace docuflume::fs {
+namespace {
+
+std::wstring nativePath(const QString& path)
+{
+    return QDir::toNativeSeparators(path).toStdWString();
+}
+
+Failure failureFromError(DWORD error)
+{
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+        return Failure::fileNotFound();
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_NETPATH:
+        return Failure::pathNotFound();
+    case ERROR_ACCESS_DENIED:
+        return Failure::permissionDenied();
+    default:
+        return Failure::invalidArgument();
+    }
+}
+
+} // namespace
+
+int GetAttr(const QString& path)
+{
+    if (path.isEmpty() || path.contains(QChar(0))) throw Failure::fileNotFound();
+    const DWORD attributes = ::GetFileAttributesW(nativePath(path).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) throw failureFromError(::GetLastError());
+    // Only the classic bits: the newer ones (not indexed, ...) would spoil exact comparisons.
+    return static_cast<int>(attributes &
+                            (ReadOnly | Hidden | System | Directory | Archive | ReparsePoint));
+}
+
+bool canOpenAsFile(const QString& path)
+{
+    if (path.isEmpty() || path.contains(QChar(0))) return false;
+    const HANDLE handle =
+        ::CreateFileW(nativePath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                      OPEN_EXISTING, FILE_FLAG_NO_BUFFERING | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    ::CloseHandle(handle);
+    return true;
+}
+
+bool canReadModificationTime(const QString& path)
+{
+    if (path.isEmpty() || path.contains(QChar(0))) return false;
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    return ::GetFileAttributesExW(nativePath(path).c_str(), GetFileExInfoStandard, &data) != 0;
+}
+
+bool forEachEntry(const QString& folder,
+                  const std::function<bool(const QString& name, bool isFolder)>& visit)
+{
+    if (folder.isEmpty() || folder.contains(QChar(0))) return false;
+    QString pattern = QDir::toNativeSeparators(folder);
+    if (!pattern.endsWith(u'\\')) pattern += u'\\';
+    pattern += u'*';
+    WIN32_FIND_DATAW found{};
+    const HANDLE search = ::FindFirstFileW(pattern.toStdWString().c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return ::GetLastError() == ERROR_FILE_NOT_FOUND;
+    do {
+        const QString name = QString::fromWCharArray(found.cFileName);
+        if (name == QLatin1String(".") || name == QLatin1String("..")) continue;
+        if (!visit(name, (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)) break;
+    } while (::FindNextFileW(search, &found));
+    ::FindClose(search);
+    return true;
+}
+
+std::optional<QString> desktopFolder()
+{
+    wchar_t buffer[MAX_PATH] = {};
+    if (FAILED(::SHGetFolderPathW(nullptr, CSIDL_DESKTOPDIRECTORY, nullptr, 0, buffer)))
+        return std::nullopt;
+    return QString::fromWCharArray(buffer);
+}
+
+} // namespace docuflume::fs

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "shell/Prompts.h"
+
+#include <QList>
+#include <QQueue>
+
+namespace docuflume::test {
+
+// Records every prompt the program shows and gives the scripted answers in turn; without a
+// script, a question is answered Yes and every dialog is cancelled.
+class RecordingPrompts final : public Prompts
+{
+public:
+    struct Input
+    {
+        QString prompt;
+        QString title;
+        QString proposed;
+    };
+    struct FolderPick
+    {
+        QString title;
+        QString initialFolder;
+    };
+
+    MessageAnswer message(QWidget* owner, const MessageRequest& request) override;
+    QString input(QWidget* owner, const QString& prompt, const QString& title,
+                  const QString& proposed) override;
+    QStringList openFiles(QWidget* owner, const OpenFilesRequest& request) override;
+    QString pickFolder(QWidget* owner, const QString& title, const QString& initialFolder) override;
+    bool openWithDesktop(const QUrl& url) override;
+
+    QList<MessageRequest> messages;
+    QList<Input> inputs;
+    QList<OpenFilesRequest> fileDialogs;
+    QList<FolderPick> folderPicks;
+    QList<QUrl> openedUrls;
+
+    QQueue<MessageAnswer> messageAnswers;
+    QQueue<QString> inputAnswers;
+    QQueue<QStringList> fileAnswers;
+    QQueue<QString> folderAnswers;
+};
+
+} // namespace docuflume::test

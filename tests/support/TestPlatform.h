@@ -1,0 +1,49 @@
+#pragma once
+
+#include "app/SettingsStore.h"
+#include "shell/Chance.h"
+#include "shell/Platform.h"
+#include "support/RecordingPrompts.h"
+
+#include <QQueue>
+#include <QTemporaryDir>
+
+#include <memory>
+
+namespace docuflume::test {
+
+class FixedClock final : public Clock
+{
+public:
+    int secondsSinceMidnight() const override { return seconds; }
+    int seconds = 0;
+};
+
+// Gives the scripted numbers in turn, then 0.
+class ScriptedRandom final : public RandomSource
+{
+public:
+    void seed(quint32 value) override { seeds.append(value); }
+    double next() override { return numbers.isEmpty() ? 0.0 : numbers.dequeue(); }
+    QList<quint32> seeds;
+    QQueue<double> numbers;
+};
+
+// The services a test hands the window: scripted prompts, a settings file of its own in a
+// temporary folder, a fixed clock and scripted chance.
+class TestPlatform
+{
+public:
+    TestPlatform();
+
+    Platform services();
+    QString settingsFile() const;
+
+    QTemporaryDir folder;
+    RecordingPrompts prompts;
+    std::unique_ptr<SettingsStore> settings;
+    FixedClock clock;
+    ScriptedRandom random;
+};
+
+} // namespace docuflume::test

@@ -1,0 +1,293 @@
+// The file functions on real temporary folders: attributes, the open-as-file test, folder
+// listings and the desktop folder.
+
+#include "shell/Failure.h"
+#include "shell/FileSystem.h"
+#include "shell/PathHelpers.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <fcntl.h>
+#include <functional>
+#include <memory>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace docuflume;
+
+namespace {
+
+QString makeFile(const QString& path, const QByteArray& contents = "content")
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) qFatal("cannot create %s", qPrintable(path));
+    file.write(contents);
+    return path;
+}
+
+// Permission tests mean nothing to root, which opens every file; they then run in a child
+// process that has dropped to an unprivileged user. Returns the check's answer.
+bool askAsUnprivileged(const std::function<bool()>& check)
+{
+    if (::geteuid() != 0) return check();
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const uid_t nobody = 65534;
+        if (::setgid(nobody) != 0 || ::setuid(nobody) != 0) ::_exit(2);
+        ::_exit(check() ? 1 : 0);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) == 2)
+        qFatal("the unprivileged check did not run");
+    return WEXITSTATUS(status) == 1;
+}
+
+} // namespace
+
+class TestFileFunctions : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init()
+    {
+        m_dir.reset(new QTemporaryDir);
+        QVERIFY(m_dir->isValid());
+        // Readable by the unprivileged helper, so that only the file's own mode decides.
+        QFile::setPermissions(m_dir->path(), QFile::ReadOwner | QFile::WriteOwner |
+                                                 QFile::ExeOwner | QFile::ReadOther |
+                                                 QFile::ExeOther | QFile::ReadGroup |
+                                                 QFile::ExeGroup);
+    }
+
+    void attributes()
+    {
+        const QString plain = makeFile(path("plain.doc"));
+        const QString hidden = makeFile(path(".hidden.doc"));
+        const QString readOnly = makeFile(path("locked.doc"));
+        QFile::setPermissions(readOnly, QFile::ReadOwner);
+        QVERIFY(QDir().mkdir(path("folder")));
+        QVERIFY(QFile::link(path("folder"), path("folder-link")));
+        QVERIFY(QFile::link(plain, path("file-link")));
+
+        QCOMPARE(fs::GetAttr(plain), int(fs::Archive));
+        QCOMPARE(fs::GetAttr(hidden), fs::Hidden | fs::Archive);
+        QCOMPARE(fs::GetAttr(readOnly), fs::ReadOnly | fs::Archive);
+        QCOMPARE(fs::GetAttr(path("folder")), int(fs::Directory));
+        QCOMPARE(fs::GetAttr(path("folder") + u'/'), int(fs::Directory));
+        QCOMPARE(fs::GetAttr(path("folder-link")), fs::Directory | fs::ReparsePoint);
+        // A trailing separator must not make the link look like a plain folder.
+        QCOMPARE(fs::GetAttr(path("folder-link") + u'/'), fs::Directory | fs::ReparsePoint);
+        QCOMPARE(fs::GetAttr(path("file-link")), fs::Archive | fs::ReparsePoint);
+        QCOMPARE(fs::GetAttr(QStringLiteral("/")), int(fs::Directory));
+    }
+
+    void attributesOfWhatIsNotThere()
+    {
+        try {
+            fs::GetAttr(path("missing.doc"));
+            QFAIL("a missing file has no attributes");
+        } catch (const Failure& failure) {
+            QCOMPARE(failure.number(), int(Failure::FileNotFound));
+        }
+        try {
+            fs::GetAttr(path("missing/inner.doc"));
+            QFAIL("a missing folder has no attributes");
+        } catch (const Failure& failure) {
+            QCOMPARE(failure.number(), int(Failure::FileNotFound));
+        }
+        // An embedded NUL would otherwise cut the path short at the folder.
+        QVERIFY_THROWS_EXCEPTION(Failure,
+                                 fs::GetAttr(m_dir->path() + QChar(0) + QStringLiteral("x")));
+    }
+
+    void isFolder()
+    {
+        const QString file = makeFile(path("a.doc"));
+        QVERIFY(QDir().mkdir(path("sub")));
+        QVERIFY(IsFolder(path("sub")));
+        QVERIFY(IsFolder(path("sub") + u'/'));
+        QVERIFY(IsFolder(QStringLiteral("/")));
+        QVERIFY(!IsFolder(file));
+        QVERIFY(!IsFolder(QString()));
+        QVERIFY(!IsFolder(path("missing")));
+        QVERIFY(!IsFolder(path("a.doc/inner")));
+    }
+
+    void pathExists()
+    {
+        const QString file = makeFile(path("a.doc"));
+        QVERIFY(QFile::link(path("gone.doc"), path("dangling.doc")));
+        QVERIFY(PathExists(file));
+        QVERIFY(!PathExists(path("missing.doc")));
+        QVERIFY(!PathExists(path("dangling.doc")));
+        QVERIFY(!PathExists(QString()));
+    }
+
+    void isExistingFile()
+    {
+        const QString file = makeFile(path("a.doc"));
+        const QString hidden = makeFile(path(".hidden.doc"));
+        QVERIFY(QDir().mkdir(path("sub")));
+        QVERIFY(IsExistingFile(file));
+        QVERIFY(IsExistingFile(hidden));
+        QVERIFY(!IsExistingFile(path("sub")));
+        QVERIFY(!IsExistingFile(QStringLiteral("/")));
+        QVERIFY(!IsExistingFile(path("missing.doc")));
+        QVERIFY(!IsExistingFile(QString()));
+        QVERIFY(!IsExistingFile(QStringLiteral("/dev/null")));
+    }
+
+    void unreadableFileCannotBeOpened()
+    {
+        const QString locked = makeFile(path("locked.doc"));
+        const QString open = makeFile(path("open.doc"));
+        QFile::setPermissions(locked, {});
+        QFile::setPermissions(open, QFile::ReadOwner | QFile::ReadOther | QFile::ReadGroup);
+        QVERIFY(!askAsUnprivileged([&] { return IsExistingFile(locked); }));
+        QVERIFY(askAsUnprivileged([&] { return IsExistingFile(open); }));
+        QVERIFY(askAsUnprivileged([&] {
+            return ListFilesByPattern(m_dir->path(), QStringLiteral("*.doc")) ==
+                   QStringList{QStringLiteral("open.doc")};
+        }));
+    }
+
+    void fifoNeverBlocks()
+    {
+        // A reader opening a FIFO with no writer would wait for ever.
+        const QString fifo = path("pipe.doc");
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0644), 0);
+        makeFile(path("real.doc"));
+        QVERIFY(!IsExistingFile(fifo));
+        QCOMPARE(ListFilesByPattern(m_dir->path(), QStringLiteral("*.doc")),
+                 QStringList{QStringLiteral("real.doc")});
+    }
+
+    void listsEveryMatchingFile()
+    {
+        QStringList expected;
+        for (int i = 0; i < 130; ++i) {
+            const QString name = QStringLiteral("doc%1.doc").arg(i, 3, 10, QLatin1Char('0'));
+            makeFile(path(name));
+            expected << name;
+        }
+        makeFile(path("other.txt"));
+        QStringList names = ListFilesByPattern(m_dir->path(), QStringLiteral("*.doc"));
+        QCOMPARE(names.size(), 130);
+        names.sort();
+        QCOMPARE(names, expected);
+        // With or without the trailing separator.
+        QCOMPARE(ListFilesByPattern(m_dir->path() + u'/', QStringLiteral("*.DOC")).size(), 130);
+    }
+
+    void listingTakesHiddenFilesButNoFolders()
+    {
+        makeFile(path("a.doc"));
+        makeFile(path(".hidden"));
+        makeFile(path("README"));
+        QVERIFY(QDir().mkdir(path("sub.doc")));
+        QVERIFY(QFile::link(path("sub.doc"), path("link-to-folder.doc")));
+        QVERIFY(QFile::link(path("a.doc"), path("link-to-file.doc")));
+        QVERIFY(QFile::link(path("nowhere"), path("dangling.doc")));
+
+        QStringList names = ListFilesByPattern(m_dir->path(), QStringLiteral("*.*"));
+        names.sort();
+        QCOMPARE(names, (QStringList{QStringLiteral(".hidden"), QStringLiteral("README"),
+                                     QStringLiteral("a.doc"), QStringLiteral("link-to-file.doc")}));
+    }
+
+    void listingOfNothing()
+    {
+        makeFile(path("a.txt"));
+        QVERIFY(ListFilesByPattern(m_dir->path(), QStringLiteral("*.doc")).isEmpty());
+        QVERIFY(ListFilesByPattern(path("missing"), QStringLiteral("*.*")).isEmpty());
+        QVERIFY(ListFilesByPattern(path("a.txt"), QStringLiteral("*.*")).isEmpty());
+    }
+
+    void listingSkipsNamesThatAreNotUtf8()
+    {
+        // Such a name cannot be written back as the same path, so it is left out.
+        const QByteArray raw = QFile::encodeName(m_dir->path()) + "/bad\xff.doc";
+        const int fd = ::open(raw.constData(), O_CREAT | O_WRONLY, 0644);
+        QVERIFY(fd >= 0);
+        ::close(fd);
+        makeFile(path("good.doc"));
+        QCOMPARE(ListFilesByPattern(m_dir->path(), QStringLiteral("*.doc")),
+                 QStringList{QStringLiteral("good.doc")});
+    }
+
+    void desktopFromTheUserDirs()
+    {
+        const QString home = path("home");
+        QVERIFY(QDir().mkpath(home + QStringLiteral("/Schreibtisch")));
+        QVERIFY(QDir().mkpath(home + QStringLiteral("/.config")));
+        makeFile(home + QStringLiteral("/.config/user-dirs.dirs"),
+                 "XDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n");
+        EnvironmentGuard guard(home, home + QStringLiteral("/.config"));
+
+        const QString desktop = GetDesktopPath();
+        QCOMPARE(desktop, home + QStringLiteral("/Schreibtisch/"));
+        QVERIFY(!desktop.endsWith(QStringLiteral("//")));
+
+        const QString buffer = GetSpecialFolderBuffer(0);
+        QCOMPARE(buffer.size(), 512);
+        QCOMPARE(buffer.indexOf(QChar(0)), desktop.size() - 1);
+        QCOMPARE(buffer.mid(desktop.size()).trimmed(), QString());
+    }
+
+    void desktopFallsBackToHome()
+    {
+        const QString home = path("bare-home");
+        QVERIFY(QDir().mkpath(home));
+        EnvironmentGuard guard(home, home + QStringLiteral("/.config"));
+        QCOMPARE(GetDesktopPath(), home + u'/');
+    }
+
+    void desktopThatCannotBeResolved()
+    {
+        EnvironmentGuard guard(path("no-such-home"), path("no-such-home/.config"));
+        QCOMPARE(GetSpecialFolderBuffer(0), QString());
+        try {
+            GetDesktopPath();
+            QFAIL("an unresolved desktop must fail");
+        } catch (const Failure& failure) {
+            QCOMPARE(failure.number(), int(Failure::InvalidArgument));
+            QCOMPARE(failure.description(), QStringLiteral("Invalid procedure call or argument"));
+        }
+    }
+
+private:
+    // Points HOME and the XDG config folder elsewhere for one test.
+    struct EnvironmentGuard
+    {
+        EnvironmentGuard(const QString& home, const QString& config)
+            : oldHome(qgetenv("HOME")), oldConfig(qgetenv("XDG_CONFIG_HOME"))
+        {
+            qputenv("HOME", QFile::encodeName(home));
+            qputenv("XDG_CONFIG_HOME", QFile::encodeName(config));
+        }
+        ~EnvironmentGuard()
+        {
+            qputenv("HOME", oldHome);
+            if (oldConfig.isEmpty())
+                qunsetenv("XDG_CONFIG_HOME");
+            else
+                qputenv("XDG_CONFIG_HOME", oldConfig);
+        }
+        QByteArray oldHome;
+        QByteArray oldConfig;
+    };
+
+    QString path(const char* name) const { return m_dir->filePath(QString::fromUtf8(name)); }
+    QString path(const QString& name) const { return m_dir->filePath(name); }
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+};
+
+QTEST_GUILESS_MAIN(TestFileFunctions)
+#include "tst_filefunctions.moc"

@@ -1,0 +1,152 @@
+// The pure path functions, each row run once with "\" and once with "/" as separator.
+
+#include "shell/PathHelpers.h"
+
+#include <QTest>
+
+using namespace docuflume;
+
+namespace {
+
+QString withSeparator(QString text, QChar separator)
+{
+    return text.replace(u'\\', separator);
+}
+
+void addForBothSeparators(const char* name, const QString& input, const QString& expected)
+{
+    for (const QChar separator : {QChar(u'\\'), QChar(u'/')}) {
+        QTest::addRow("%s [%c]", name, char(separator.unicode()))
+            << separator << withSeparator(input, separator) << withSeparator(expected, separator);
+    }
+}
+
+} // namespace
+
+class TestPathHelpers : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void getFileName_data()
+    {
+        QTest::addColumn<QChar>("separator");
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("expected");
+        addForBothSeparators("document", QStringLiteral("C:\\Docs\\report.docx"),
+                             QStringLiteral("report.docx"));
+        addForBothSeparators("trailing separator", QStringLiteral("C:\\Docs\\"), QString());
+        addForBothSeparators("no separator", QStringLiteral("report.doc"),
+                             QStringLiteral("report.doc"));
+        addForBothSeparators("network path", QStringLiteral("\\\\server\\share\\a.doc"),
+                             QStringLiteral("a.doc"));
+        addForBothSeparators("empty", QString(), QString());
+    }
+
+    void getFileName()
+    {
+        QFETCH(QChar, separator);
+        QFETCH(QString, path);
+        QFETCH(QString, expected);
+        QCOMPARE(GetFileName(path, separator), expected);
+    }
+
+    void collapseDoubleBackslashes_data()
+    {
+        QTest::addColumn<QChar>("separator");
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("expected");
+        addForBothSeparators("doubled after the drive", QStringLiteral("C:\\\\Docs\\a.doc"),
+                             QStringLiteral("C:\\Docs\\a.doc"));
+        addForBothSeparators("network path keeps its pair",
+                             QStringLiteral("\\\\server\\share\\\\a.doc"),
+                             QStringLiteral("\\\\server\\share\\a.doc"));
+        addForBothSeparators("three leading become two", QStringLiteral("\\\\\\server\\a.doc"),
+                             QStringLiteral("\\\\server\\a.doc"));
+        addForBothSeparators("one leading becomes two", QStringLiteral("\\x.doc"),
+                             QStringLiteral("\\\\x.doc"));
+        addForBothSeparators("a run of three becomes two", QStringLiteral("C:\\Docs\\\\\\a.doc"),
+                             QStringLiteral("C:\\Docs\\\\a.doc"));
+        addForBothSeparators("a run of four becomes two", QStringLiteral("C:\\Docs\\\\\\\\a.doc"),
+                             QStringLiteral("C:\\Docs\\\\a.doc"));
+        addForBothSeparators("clean path unchanged", QStringLiteral("C:\\Docs\\a.doc"),
+                             QStringLiteral("C:\\Docs\\a.doc"));
+        addForBothSeparators("root join", QStringLiteral("D:\\\\a.doc"),
+                             QStringLiteral("D:\\a.doc"));
+        addForBothSeparators("lone separator", QStringLiteral("\\"), QStringLiteral("\\\\"));
+        addForBothSeparators("empty", QString(), QString());
+        addForBothSeparators("trailing pair", QStringLiteral("D:\\Out\\\\"),
+                             QStringLiteral("D:\\Out\\"));
+    }
+
+    void collapseDoubleBackslashes()
+    {
+        QFETCH(QChar, separator);
+        QFETCH(QString, path);
+        QFETCH(QString, expected);
+        QCOMPARE(CollapseDoubleBackslashes(path, separator), expected);
+    }
+
+    void collapseLeavesTheOtherSeparatorAlone()
+    {
+        // Only the platform's separator is collapsed; the other character is a plain one.
+        QCOMPARE(CollapseDoubleBackslashes(QStringLiteral("a\\\\b//c"), u'/'),
+                 QStringLiteral("a\\\\b/c"));
+        QCOMPARE(CollapseDoubleBackslashes(QStringLiteral("a\\\\b//c"), u'\\'),
+                 QStringLiteral("a\\b//c"));
+    }
+
+    void wildcard_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("pattern");
+        QTest::addColumn<bool>("matches");
+        QTest::newRow("extension") << "report.doc"
+                                   << "*.doc" << true;
+        QTest::newRow("case ignored") << "REPORT.DoC"
+                                      << "*.doc" << true;
+        QTest::newRow("longer extension") << "report.docx"
+                                          << "*.doc" << false;
+        QTest::newRow("doc* finds docx") << "report.docx"
+                                         << "*.doc*" << true;
+        QTest::newRow("doc* finds docm") << "a.DOCM"
+                                         << "*.doc*" << true;
+        QTest::newRow("doc* finds doc") << "a.doc"
+                                        << "*.doc*" << true;
+        QTest::newRow("doc* skips rtf") << "a.rtf"
+                                        << "*.doc*" << false;
+        QTest::newRow("*.* without a dot") << "README"
+                                           << "*.*" << true;
+        QTest::newRow("*.* hidden") << ".hidden"
+                                    << "*.*" << true;
+        QTest::newRow("star alone") << "anything at all"
+                                    << "*" << true;
+        QTest::newRow("question mark") << "a1.doc"
+                                       << "a?.doc" << true;
+        QTest::newRow("question mark needs a character") << "a.doc"
+                                                         << "a?.doc" << false;
+        QTest::newRow("*. + empty extension keeps the dot") << "a.doc"
+                                                            << "*." << false;
+        QTest::newRow("name.* matches the bare name") << "notes"
+                                                      << "notes.*" << true;
+        QTest::newRow("backtracking") << "a.doc.bak.doc"
+                                      << "*.doc" << true;
+        QTest::newRow("last part must match") << "a.doc.bak"
+                                              << "*.doc" << false;
+        QTest::newRow("non-Latin, case folded")
+            << QStringLiteral("ПЛАН.doc") << QStringLiteral("план.*") << true;
+        QTest::newRow("brackets are plain") << "[a].doc"
+                                            << "[a].doc" << true;
+    }
+
+    void wildcard()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, pattern);
+        QFETCH(bool, matches);
+        QCOMPARE(MatchesWildcard(name, pattern), matches);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPathHelpers)
+#include "tst_pathhelpers.moc"

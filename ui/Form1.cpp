@@ -1,0 +1,366 @@
+#include "ui/Form1.h"
+
+#include "doclist/DocumentList.h"
+#include "shell/ErrorTrap.h"
+#include "shell/Prompts.h"
+#include "ui/Design.h"
+#include "ui/FrameBox.h"
+#include "ui/ProgressBar.h"
+
+#include <QApplication>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QStyle>
+#include <QTableView>
+#include <QToolTip>
+
+namespace docuflume {
+namespace {
+
+const QString kFormLoad = QStringLiteral("in Quarnel2021/08/31.Form1.Form_Load ");
+
+const QString kListTip =
+    QStringLiteral("Drag and drop files here. Double-click item to remove it. Move | line to "
+                   "right and out of window to reveal full names.");
+
+QFont arialBold(qreal points)
+{
+    QFont font(QStringLiteral("Arial"));
+    font.setStyleHint(QFont::SansSerif);
+    font.setPointSizeF(points);
+    font.setWeight(QFont::Bold);
+    return font;
+}
+
+void paintBackground(QWidget* widget, const QColor& colour)
+{
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::Window, colour);
+    widget->setPalette(palette);
+    widget->setBackgroundRole(QPalette::Window); // buttons would otherwise fill with Button
+    widget->setAutoFillBackground(true);
+}
+
+} // namespace
+
+Form1::Form1(const Platform& platform, QWidget* parent)
+    : QWidget(parent), m_platform(platform), m_applicationTitle(design::kProductName)
+{
+    Q_ASSERT(m_platform.prompts);
+    setObjectName(QStringLiteral("Form1"));
+    buildDesign();
+    setTabOrder();
+}
+
+Form1::~Form1() = default;
+
+void Form1::buildDesign()
+{
+    using namespace design;
+
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    setFixedSize(pixels(kClientWidth), pixels(kClientHeight));
+    setFont(arialBold(kWindowFontPoints));
+    paintBackground(this, Qt::white);
+
+    m_documents = new DocumentList(this);
+    // A table view with one column and no row header is the report view: its rows cost a
+    // fixed height each, so appending stays cheap however long the list grows.
+    ListView1 = new QTableView(this);
+    ListView1->setObjectName(QStringLiteral("ListView1"));
+    ListView1->setModel(m_documents);
+    ListView1->setShowGrid(false);
+    ListView1->setWordWrap(false);
+    ListView1->setCornerButtonEnabled(false);
+    ListView1->setSelectionMode(QAbstractItemView::SingleSelection);
+    ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
+    ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    ListView1->setTextElideMode(Qt::ElideNone); // long paths are cut off, not shortened
+    ListView1->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    ListView1->verticalHeader()->hide();
+    ListView1->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    QHeaderView* header = ListView1->horizontalHeader();
+    header->setStretchLastSection(false);
+    header->setSectionsMovable(false);
+    header->setHighlightSections(false);
+    header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    ListView1->setFont(arialBold(kListFontPoints));
+    ListView1->verticalHeader()->setDefaultSectionSize(ListView1->fontMetrics().height() + 4);
+    ListView1->setToolTip(kListTip);
+    ListView1->setGeometry(pixels(kListView1));
+
+    auto makeButton = [this](QPushButton*& button, const char* name, const QString& caption,
+                             const Place& place, QWidget* container = nullptr) {
+        button = new QPushButton(caption, container ? container : this);
+        button->setObjectName(QLatin1String(name));
+        button->setFont(arialBold(kButtonFontPoints));
+        QPalette palette = button->palette();
+        palette.setColor(QPalette::Button, Qt::white);
+        palette.setColor(QPalette::ButtonText, QApplication::palette().color(QPalette::ButtonText));
+        button->setPalette(palette);
+        button->setGeometry(pixels(place));
+    };
+    makeButton(PushButton1, "PushButton1", QStringLiteral("Add Word File(s)"), kPushButton1);
+    makeButton(PushButton4, "PushButton4", QStringLiteral("Add All Word Files In Folder"),
+               kPushButton4);
+    makeButton(PushButton3, "PushButton3", QStringLiteral("Clear List"), kPushButton3);
+    makeButton(PushButton5, "PushButton5", QStringLiteral("Load Sample/Example Files"),
+               kPushButton5);
+
+    Frame1 = new FrameBox(QStringLiteral("Output Options"), this);
+    Frame1->setObjectName(QStringLiteral("Frame1"));
+    paintBackground(Frame1, Qt::white);
+    Frame1->setGeometry(pixels(kFrame1));
+
+    Option1 = new QRadioButton(QStringLiteral("Normal"), Frame1);
+    Option1->setObjectName(QStringLiteral("Option1"));
+    paintBackground(Option1, Qt::white);
+    Option1->setGeometry(pixels(kOption1));
+    Option1->setChecked(true);
+
+    Option2 = new QRadioButton(QStringLiteral("Filtered"), Frame1);
+    Option2->setObjectName(QStringLiteral("Option2"));
+    paintBackground(Option2, Qt::white);
+    Option2->setGeometry(pixels(kOption2));
+
+    Frame2 = new FrameBox(QStringLiteral("Save Results To This Folder"), this);
+    Frame2->setObjectName(QStringLiteral("Frame2"));
+    paintBackground(Frame2, Qt::white);
+    Frame2->setGeometry(pixels(kFrame2));
+
+    Text1 = new QLineEdit(Frame2);
+    Text1->setObjectName(QStringLiteral("Text1"));
+    Text1->setPalette(QApplication::palette(Text1)); // the system's own text-box colours
+    Text1->setGeometry(pixels(kText1));
+
+    makeButton(PushButton7, "PushButton7", QStringLiteral("..."), kPushButton7, Frame2);
+
+    makeButton(PushButton2, "PushButton2", QStringLiteral("Start Converting To HTML"),
+               kPushButton2);
+
+    ProgressBar1 = new ProgressBar(this);
+    ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
+    ProgressBar1->setRange(0, 100);
+    ProgressBar1->setValue(0);
+    ProgressBar1->setTextVisible(true);
+    ProgressBar1->setAlignment(Qt::AlignCenter);
+    {
+        QPalette palette = ProgressBar1->palette();
+        const QColor buttonText = QApplication::palette().color(QPalette::ButtonText);
+        palette.setColor(QPalette::Base, Qt::white);
+        palette.setColor(QPalette::Window, Qt::white);
+        palette.setColor(QPalette::Text, buttonText);
+        palette.setColor(QPalette::WindowText, buttonText);
+        ProgressBar1->setPalette(palette);
+    }
+    ProgressBar1->setGeometry(pixels(kProgressBar1));
+    setProgressText(QStringLiteral("Progress Bar"));
+
+    // Pointer feedback needs the moves without a button held, too.
+    setMouseTracking(true);
+    for (QWidget* widget :
+         {static_cast<QWidget*>(this), static_cast<QWidget*>(PushButton1),
+          static_cast<QWidget*>(PushButton2), static_cast<QWidget*>(PushButton3),
+          static_cast<QWidget*>(PushButton4), static_cast<QWidget*>(PushButton5),
+          static_cast<QWidget*>(PushButton7), static_cast<QWidget*>(Frame1),
+          static_cast<QWidget*>(Frame2), static_cast<QWidget*>(Text1), ListView1->viewport()})
+        watchPointer(widget);
+}
+
+void Form1::setTabOrder()
+{
+    // Frames take no focus and the progress bar shows only, so both are passed over.
+    ProgressBar1->setFocusPolicy(Qt::NoFocus);
+    const QList<QWidget*> order = {ListView1,   Option2,     Option1,     PushButton1, PushButton4,
+                                   PushButton2, PushButton3, PushButton5, Text1,       PushButton7};
+    for (qsizetype i = 1; i < order.size(); ++i)
+        QWidget::setTabOrder(order[i - 1], order[i]);
+}
+
+void Form1::watchPointer(QWidget* widget)
+{
+    widget->setMouseTracking(true);
+    widget->installEventFilter(this);
+}
+
+void Form1::Form_Load()
+{
+    ErrorTrap line = trap(kFormLoad);
+    line(126, [&] { setWindowTitle(design::kProductName); });
+    line(128, [&] { m_documents->AddColumnHeader(QStringLiteral(" Word File(s)")); });
+    line(130, [&] {
+        ListView1->horizontalHeader()->resizeSection(0, design::pixels(design::kColumnWidth));
+    });
+}
+
+ErrorTrap Form1::trap(const QString& location)
+{
+    return ErrorTrap(*m_platform.prompts, this, location);
+}
+
+void Form1::setMousePointer(int value)
+{
+    m_mousePointer = value;
+    QCursor cursor;
+    switch (value) {
+    case PointerArrow:
+        cursor = QCursor(Qt::ArrowCursor);
+        break;
+    case PointerHourglass:
+        cursor = QCursor(Qt::WaitCursor);
+        break;
+    case PointerCustom:
+        cursor = m_mouseIcon.value_or(QCursor(Qt::PointingHandCursor));
+        break;
+    default:
+        unsetCursor();
+        Text1->setCursor(Qt::IBeamCursor);
+        return;
+    }
+    // The text box keeps its own pointer otherwise; the window's pointer covers it too.
+    setCursor(cursor);
+    Text1->setCursor(cursor);
+}
+
+void Form1::setMouseIcon(const QCursor& cursor)
+{
+    m_mouseIcon = cursor;
+    if (m_mousePointer == PointerCustom) setMousePointer(PointerCustom);
+}
+
+void Form1::setProgressText(const QString& text)
+{
+    ProgressBar1->setText(text);
+}
+
+QString Form1::progressText() const
+{
+    return ProgressBar1->text();
+}
+
+void Form1::applyHoverRule(int pointer)
+{
+    if (m_mousePointer != PointerHourglass) setMousePointer(pointer);
+}
+
+void Form1::PushButton1_MouseMove()
+{
+    applyHoverRule(PointerCustom);
+}
+void Form1::PushButton2_MouseMove()
+{
+    applyHoverRule(PointerCustom);
+}
+void Form1::PushButton3_MouseMove()
+{
+    applyHoverRule(PointerCustom);
+}
+void Form1::PushButton4_MouseMove()
+{
+    applyHoverRule(PointerCustom);
+}
+void Form1::PushButton5_MouseMove()
+{
+    applyHoverRule(PointerCustom);
+}
+void Form1::PushButton7_MouseMove()
+{
+    applyHoverRule(PointerCustom);
+}
+void Form1::Form_MouseMove()
+{
+    applyHoverRule(PointerDefault);
+}
+void Form1::Frame1_MouseMove()
+{
+    applyHoverRule(PointerDefault);
+}
+void Form1::Frame2_MouseMove()
+{
+    applyHoverRule(PointerDefault);
+}
+void Form1::Text1_MouseMove()
+{
+    applyHoverRule(PointerDefault);
+}
+
+void Form1::ListView1_MouseMove(Qt::MouseButtons, Qt::KeyboardModifiers, QPoint)
+{
+    applyHoverRule(PointerDefault);
+}
+
+bool Form1::dispatchMouseMove(QObject* watched, QMouseEvent* event)
+{
+    const QPoint position = event->position().toPoint();
+    // A move a child did not take travels on to its parent; each control reports only the
+    // moves over itself, not over the controls it holds.
+    auto overItself = [&](QWidget* widget) { return widget->childAt(position) == nullptr; };
+
+    if (watched == PushButton1)
+        PushButton1_MouseMove();
+    else if (watched == PushButton2)
+        PushButton2_MouseMove();
+    else if (watched == PushButton3)
+        PushButton3_MouseMove();
+    else if (watched == PushButton4)
+        PushButton4_MouseMove();
+    else if (watched == PushButton5)
+        PushButton5_MouseMove();
+    else if (watched == PushButton7)
+        PushButton7_MouseMove();
+    else if (watched == Frame1 && overItself(Frame1))
+        Frame1_MouseMove();
+    else if (watched == Frame2 && overItself(Frame2))
+        Frame2_MouseMove();
+    else if (watched == Text1)
+        Text1_MouseMove();
+    else if (watched == ListView1->viewport())
+        ListView1_MouseMove(event->buttons(), event->modifiers(), position);
+    else if (watched == this && overItself(this))
+        Form_MouseMove();
+    else
+        return false;
+    return true;
+}
+
+bool Form1::eventFilter(QObject* watched, QEvent* event)
+{
+    switch (event->type()) {
+    case QEvent::MouseMove:
+        dispatchMouseMove(watched, static_cast<QMouseEvent*>(event));
+        break;
+    case QEvent::ToolTip:
+        // The items have no tips of their own; the list's tip shows over all of it.
+        if (watched == ListView1->viewport()) {
+            QToolTip::showText(static_cast<QHelpEvent*>(event)->globalPos(), ListView1->toolTip(),
+                               ListView1);
+            return true;
+        }
+        break;
+    default:
+        break;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void Form1::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (m_placed) return;
+    m_placed = true;
+    if (const QScreen* screen = this->screen()) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
+    }
+    ListView1->setFocus();
+}
+
+} // namespace docuflume

@@ -1,0 +1,108 @@
+#pragma once
+
+#include "shell/Platform.h"
+
+#include <QCursor>
+#include <QWidget>
+
+#include <optional>
+
+class QGroupBox;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QTableView;
+
+namespace docuflume {
+
+class DocumentList;
+class ProgressBar;
+class ErrorTrap;
+
+// The program's one working window. Its controls carry their design names, which are also
+// their object names; its event handlers carry the names the team knows them by.
+class Form1 final : public QWidget
+{
+    Q_OBJECT
+
+public:
+    // The window pointer values.
+    enum Pointer : int {
+        PointerDefault = 0,
+        PointerArrow = 1,
+        PointerHourglass = 11,
+        PointerCustom = 99,
+    };
+
+    explicit Form1(const Platform& platform, QWidget* parent = nullptr);
+    ~Form1() override;
+
+    // Start-up, run once before the window is first shown.
+    void Form_Load();
+
+    int MousePointer() const { return m_mousePointer; }
+    void setMousePointer(int value);
+    // The image the custom pointer (99) shows; without one a pointing hand stands in.
+    void setMouseIcon(const QCursor& cursor);
+    bool hasMouseIcon() const { return m_mouseIcon.has_value(); }
+
+    // The title of every message box that names none of its own.
+    const QString& ApplicationTitle() const { return m_applicationTitle; }
+
+    DocumentList& documents() { return *m_documents; }
+    const DocumentList& documents() const { return *m_documents; }
+
+    // The text shown on the progress bar, taken literally.
+    void setProgressText(const QString& text);
+    QString progressText() const;
+
+    // Pointer-move handlers: the hand over push buttons, the arrow elsewhere, the hourglass
+    // left alone.
+    void PushButton1_MouseMove();
+    void PushButton2_MouseMove();
+    void PushButton3_MouseMove();
+    void PushButton4_MouseMove();
+    void PushButton5_MouseMove();
+    void PushButton7_MouseMove();
+    void Form_MouseMove();
+    void Frame1_MouseMove();
+    void Frame2_MouseMove();
+    void Text1_MouseMove();
+    void ListView1_MouseMove(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers,
+                             QPoint position);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void buildDesign();
+    void setTabOrder();
+    void watchPointer(QWidget* widget);
+    bool dispatchMouseMove(QObject* watched, QMouseEvent* event);
+    void applyHoverRule(int pointer);
+    ErrorTrap trap(const QString& location);
+
+    Platform m_platform;
+    DocumentList* m_documents = nullptr;
+    QString m_applicationTitle;
+    int m_mousePointer = PointerDefault;
+    std::optional<QCursor> m_mouseIcon;
+    bool m_placed = false;
+
+    QTableView* ListView1 = nullptr;
+    QPushButton* PushButton1 = nullptr;
+    QPushButton* PushButton2 = nullptr;
+    QPushButton* PushButton3 = nullptr;
+    QPushButton* PushButton4 = nullptr;
+    QPushButton* PushButton5 = nullptr;
+    QPushButton* PushButton7 = nullptr;
+    QGroupBox* Frame1 = nullptr;
+    QGroupBox* Frame2 = nullptr;
+    QRadioButton* Option1 = nullptr;
+    QRadioButton* Option2 = nullptr;
+    QLineEdit* Text1 = nullptr;
+    ProgressBar* ProgressBar1 = nullptr;
+};
+
+} // namespace docuflume
