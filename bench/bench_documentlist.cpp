@@ -95,7 +95,8 @@ int main(int argc, char* argv[])
     };
 
     std::printf("Document list benchmark (target: under 20 us per row, under 100 MB resident)\n");
-    run("appends, no yield", 0);
-    run("appends, yield every 20 rows", 20);
+    run("appends, one repaint at the end", 0);
+    // A folder scan yields once per folder; every yield repaints the visible rows.
+    run("appends, repaint every 20 rows", 20);
     return 0;
 }

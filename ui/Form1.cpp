@@ -37,6 +37,15 @@ QFont arialBold(qreal points)
     return font;
 }
 
+// Names a control after its design name and puts it in its design place.
+template <typename Widget>
+Widget* placed(Widget* widget, const char* name, const design::Place& place)
+{
+    widget->setObjectName(QLatin1String(name));
+    widget->setGeometry(design::pixels(place));
+    return widget;
+}
+
 void paintBackground(QWidget* widget, const QColor& colour)
 {
     QPalette palette = widget->palette();
@@ -73,8 +82,7 @@ void Form1::buildDesign()
     m_documents = new DocumentList(this);
     // A table view with one column and no row header is the report view: its rows cost a
     // fixed height each, so appending stays cheap however long the list grows.
-    ListView1 = new QTableView(this);
-    ListView1->setObjectName(QStringLiteral("ListView1"));
+    ListView1 = placed(new QTableView(this), "ListView1", kListView1);
     ListView1->setModel(m_documents);
     ListView1->setShowGrid(false);
     ListView1->setWordWrap(false);
@@ -94,18 +102,15 @@ void Form1::buildDesign()
     ListView1->setFont(arialBold(kListFontPoints));
     ListView1->verticalHeader()->setDefaultSectionSize(ListView1->fontMetrics().height() + 4);
     ListView1->setToolTip(kListTip);
-    ListView1->setGeometry(pixels(kListView1));
 
     auto makeButton = [this](QPushButton*& button, const char* name, const QString& caption,
                              const Place& place, QWidget* container = nullptr) {
-        button = new QPushButton(caption, container ? container : this);
-        button->setObjectName(QLatin1String(name));
+        button = placed(new QPushButton(caption, container ? container : this), name, place);
         button->setFont(arialBold(kButtonFontPoints));
         QPalette palette = button->palette();
         palette.setColor(QPalette::Button, Qt::white);
         palette.setColor(QPalette::ButtonText, QApplication::palette().color(QPalette::ButtonText));
         button->setPalette(palette);
-        button->setGeometry(pixels(place));
     };
     makeButton(PushButton1, "PushButton1", QStringLiteral("Add Word File(s)"), kPushButton1);
     makeButton(PushButton4, "PushButton4", QStringLiteral("Add All Word Files In Folder"),
@@ -114,39 +119,24 @@ void Form1::buildDesign()
     makeButton(PushButton5, "PushButton5", QStringLiteral("Load Sample/Example Files"),
                kPushButton5);
 
-    Frame1 = new FrameBox(QStringLiteral("Output Options"), this);
-    Frame1->setObjectName(QStringLiteral("Frame1"));
-    paintBackground(Frame1, Qt::white);
-    Frame1->setGeometry(pixels(kFrame1));
-
-    Option1 = new QRadioButton(QStringLiteral("Normal"), Frame1);
-    Option1->setObjectName(QStringLiteral("Option1"));
-    paintBackground(Option1, Qt::white);
-    Option1->setGeometry(pixels(kOption1));
+    Frame1 = placed(new FrameBox(QStringLiteral("Output Options"), this), "Frame1", kFrame1);
+    Option1 = placed(new QRadioButton(QStringLiteral("Normal"), Frame1), "Option1", kOption1);
+    Option2 = placed(new QRadioButton(QStringLiteral("Filtered"), Frame1), "Option2", kOption2);
+    Frame2 = placed(new FrameBox(QStringLiteral("Save Results To This Folder"), this), "Frame2",
+                    kFrame2);
+    for (QWidget* widget : std::initializer_list<QWidget*>{Frame1, Option1, Option2, Frame2})
+        paintBackground(widget, Qt::white);
     Option1->setChecked(true);
 
-    Option2 = new QRadioButton(QStringLiteral("Filtered"), Frame1);
-    Option2->setObjectName(QStringLiteral("Option2"));
-    paintBackground(Option2, Qt::white);
-    Option2->setGeometry(pixels(kOption2));
-
-    Frame2 = new FrameBox(QStringLiteral("Save Results To This Folder"), this);
-    Frame2->setObjectName(QStringLiteral("Frame2"));
-    paintBackground(Frame2, Qt::white);
-    Frame2->setGeometry(pixels(kFrame2));
-
-    Text1 = new QLineEdit(Frame2);
-    Text1->setObjectName(QStringLiteral("Text1"));
+    Text1 = placed(new QLineEdit(Frame2), "Text1", kText1);
     Text1->setPalette(QApplication::palette(Text1)); // the system's own text-box colours
-    Text1->setGeometry(pixels(kText1));
 
     makeButton(PushButton7, "PushButton7", QStringLiteral("..."), kPushButton7, Frame2);
 
     makeButton(PushButton2, "PushButton2", QStringLiteral("Start Converting To HTML"),
                kPushButton2);
 
-    ProgressBar1 = new ProgressBar(this);
-    ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
+    ProgressBar1 = placed(new ProgressBar(this), "ProgressBar1", kProgressBar1);
     ProgressBar1->setRange(0, 100);
     ProgressBar1->setValue(0);
     ProgressBar1->setTextVisible(true);
@@ -160,7 +150,6 @@ void Form1::buildDesign()
         palette.setColor(QPalette::WindowText, buttonText);
         ProgressBar1->setPalette(palette);
     }
-    ProgressBar1->setGeometry(pixels(kProgressBar1));
     setProgressText(QStringLiteral("Progress Bar"));
 
     // Pointer feedback needs the moves without a button held, too.
