@@ -37,6 +37,8 @@ class WordAutomation
 {
 public:
     virtual ~WordAutomation() = default;
+    // The name a running instance of this word processor answers with.
+    virtual QString productName() const = 0;
     // Starts a new instance of our own.
     virtual std::unique_ptr<WordApplication> create() = 0;
     // The instance the user is running, if any; throws when none is running.

@@ -29,6 +29,9 @@ bool canOpenAsFile(const QString& path);
 // True when the last-modified time of what the path names can be read.
 bool canReadModificationTime(const QString& path);
 
+// True when both paths name one and the same existing file, by any name or link.
+bool sameFile(const QString& first, const QString& second);
+
 // Calls `visit` for each entry of the folder, in the order the platform returns them, with
 // the entry's name and whether it is a folder (links followed). Returns false when the
 // folder cannot be listed. `visit` returns false to stop early.

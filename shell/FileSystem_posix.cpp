@@ -106,6 +106,20 @@ bool canReadModificationTime(const QString& path)
     return native && ::stat(native->constData(), &info) == 0;
 }
 
+bool sameFile(const QString& first, const QString& second)
+{
+    const auto a = nativePath(first);
+    const auto b = nativePath(second);
+    struct stat infoA
+    {
+    };
+    struct stat infoB
+    {
+    };
+    return a && b && ::stat(a->constData(), &infoA) == 0 && ::stat(b->constData(), &infoB) == 0 &&
+           infoA.st_dev == infoB.st_dev && infoA.st_ino == infoB.st_ino;
+}
+
 bool forEachEntry(const QString& folder,
                   const std::function<bool(const QString& name, bool isFolder)>& visit)
 {

@@ -3,6 +3,7 @@
 #include "shell/Failure.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 #include <shlobj.h>
 #include <windows.h>
@@ -59,6 +60,13 @@ bool canReadModificationTime(const QString& path)
     if (path.isEmpty() || path.contains(QChar(0))) return false;
     WIN32_FILE_ATTRIBUTE_DATA data{};
     return ::GetFileAttributesExW(nativePath(path).c_str(), GetFileExInfoStandard, &data) != 0;
+}
+
+bool sameFile(const QString& first, const QString& second)
+{
+    const QString a = QFileInfo(first).canonicalFilePath();
+    return !a.isEmpty() &&
+           a.compare(QFileInfo(second).canonicalFilePath(), Qt::CaseInsensitive) == 0;
 }
 
 bool forEachEntry(const QString& folder,

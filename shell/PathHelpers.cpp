@@ -58,13 +58,14 @@ QString GetFileName(const QString& path, QChar separator)
     return path.mid(path.lastIndexOf(separator) + 1);
 }
 
-QString CollapseDoubleBackslashes(const QString& path, QChar separator)
+QString CollapseDoubleBackslashes(const QString& path, QChar separator, LeadingSeparators leading)
 {
     if (!path.startsWith(separator)) return collapseOnce(path, separator);
     qsizetype lead = 0;
     while (lead < path.size() && path[lead] == separator)
         ++lead;
-    return QString(2, separator) + collapseOnce(QStringView(path).mid(lead), separator);
+    const int kept = leading == LeadingSeparators::NetworkPair ? 2 : 1;
+    return QString(kept, separator) + collapseOnce(QStringView(path).mid(lead), separator);
 }
 
 bool IsFolder(const QString& path)

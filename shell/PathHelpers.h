@@ -5,18 +5,27 @@
 
 namespace docuflume {
 
+// What a run of separators at the start of a path stands for.
+enum class LeadingSeparators {
+    NetworkPair, // "\\server\share": the run becomes exactly two
+    Root,        // "/home": the run becomes one
+};
+
 #ifdef Q_OS_WIN
 inline constexpr char16_t kSeparator = u'\\';
+inline constexpr LeadingSeparators kLeadingSeparators = LeadingSeparators::NetworkPair;
 #else
 inline constexpr char16_t kSeparator = u'/';
+inline constexpr LeadingSeparators kLeadingSeparators = LeadingSeparators::Root;
 #endif
 
 // The text after the last separator; the whole path when it has none.
 QString GetFileName(const QString& path, QChar separator = kSeparator);
 
-// Doubled separators made single in one left-to-right pass; a leading run of separators
-// (a network path) becomes exactly two.
-QString CollapseDoubleBackslashes(const QString& path, QChar separator = kSeparator);
+// Doubled separators made single in one left-to-right pass. A leading run of separators
+// becomes exactly two where it marks a network path, and one where it is the root.
+QString CollapseDoubleBackslashes(const QString& path, QChar separator = kSeparator,
+                                  LeadingSeparators leading = kLeadingSeparators);
 
 // True when the path names a folder; False when it does not or cannot be examined.
 bool IsFolder(const QString& path);

@@ -84,14 +84,45 @@ private Q_SLOTS:
         QFETCH(QChar, separator);
         QFETCH(QString, path);
         QFETCH(QString, expected);
-        QCOMPARE(CollapseDoubleBackslashes(path, separator), expected);
+        QCOMPARE(CollapseDoubleBackslashes(path, separator, LeadingSeparators::NetworkPair),
+                 expected);
+    }
+
+    void collapseOnARootedPlatform_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("expected");
+        // Where a path starting with the separator starts at the root, a leading run is the
+        // root, not a network path: "//tmp" would read as the host "tmp" in a file URL.
+        QTest::newRow("absolute path unchanged") << "/home/ana/a.doc"
+                                                 << "/home/ana/a.doc";
+        QTest::newRow("output folder join") << "/tmp/out//a.htm"
+                                            << "/tmp/out/a.htm";
+        QTest::newRow("root join") << "//a.htm"
+                                   << "/a.htm";
+        QTest::newRow("three leading") << "///srv/a.doc"
+                                       << "/srv/a.doc";
+        QTest::newRow("inner runs as ever") << "/a///b////c"
+                                            << "/a//b//c";
+        QTest::newRow("lone separator") << "/"
+                                        << "/";
+        QTest::newRow("relative") << "a//b"
+                                  << "a/b";
+    }
+
+    void collapseOnARootedPlatform()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, expected);
+        QCOMPARE(CollapseDoubleBackslashes(path, u'/', LeadingSeparators::Root), expected);
     }
 
     void collapseLeavesTheOtherSeparatorAlone()
     {
         // Only the platform's separator is collapsed; the other character is a plain one.
-        QCOMPARE(CollapseDoubleBackslashes(QStringLiteral("a\\\\b//c"), u'/'),
-                 QStringLiteral("a\\\\b/c"));
+        QCOMPARE(
+            CollapseDoubleBackslashes(QStringLiteral("a\\\\b//c"), u'/', LeadingSeparators::Root),
+            QStringLiteral("a\\\\b/c"));
         QCOMPARE(CollapseDoubleBackslashes(QStringLiteral("a\\\\b//c"), u'\\'),
                  QStringLiteral("a\\b//c"));
     }

@@ -1,8 +1,8 @@
 #include "ui/Form1.h"
 
+#include "convert/ExportDocument.h"
 #include "doclist/DocumentList.h"
 #include "shell/ErrorTrap.h"
-#include "shell/Prompts.h"
 #include "ui/Design.h"
 #include "ui/FrameBox.h"
 #include "ui/ProgressBar.h"
@@ -64,6 +64,7 @@ Form1::Form1(const Platform& platform, QWidget* parent)
     setObjectName(QStringLiteral("Form1"));
     buildDesign();
     setTabOrder();
+    wireHandlers();
 }
 
 Form1::~Form1() = default;
@@ -173,6 +174,11 @@ void Form1::setTabOrder()
         QWidget::setTabOrder(order[i - 1], order[i]);
 }
 
+void Form1::wireHandlers()
+{
+    connect(PushButton2, &QPushButton::clicked, this, &Form1::PushButton2_Click);
+}
+
 void Form1::watchPointer(QWidget* widget)
 {
     widget->setMouseTracking(true);
@@ -192,6 +198,19 @@ void Form1::Form_Load()
 ErrorTrap Form1::trap(const QString& location)
 {
     return ErrorTrap(*m_platform.prompts, this, location);
+}
+
+MessageAnswer Form1::MsgBox(const QString& text, MessageButtons buttons)
+{
+    return m_platform.prompts->message(this,
+                                       {text, m_applicationTitle, MessageIcon::None, buttons});
+}
+
+std::optional<int> Form1::SelectedFileFormat() const
+{
+    if (Option1->isChecked()) return HtmlNormal;
+    if (Option2->isChecked()) return HtmlFiltered;
+    return std::nullopt;
 }
 
 void Form1::setMousePointer(int value)

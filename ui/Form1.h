@@ -1,6 +1,7 @@
 #pragma once
 
 #include "shell/Platform.h"
+#include "shell/Prompts.h"
 
 #include <QCursor>
 #include <QWidget>
@@ -39,6 +40,13 @@ public:
 
     // Start-up, run once before the window is first shown.
     void Form_Load();
+
+    // The Start button: converts every listed document into the output folder.
+    void PushButton2_Click();
+    bool isConverting() const { return Converting; }
+
+    // The save format of the flavour the option buttons show now; nothing when neither is on.
+    std::optional<int> SelectedFileFormat() const;
 
     int MousePointer() const { return m_mousePointer; }
     void setMousePointer(int value);
@@ -80,8 +88,11 @@ private:
     void setTabOrder();
     void watchPointer(QWidget* widget);
     bool dispatchMouseMove(QObject* watched, QMouseEvent* event);
+    void wireHandlers();
     void applyHoverRule(int pointer);
     ErrorTrap trap(const QString& location);
+    // A message box under the application title, without an icon.
+    MessageAnswer MsgBox(const QString& text, MessageButtons buttons = MessageButtons::Ok);
 
     Platform m_platform;
     DocumentList* m_documents = nullptr;
@@ -89,6 +100,7 @@ private:
     int m_mousePointer = PointerDefault;
     std::optional<QCursor> m_mouseIcon;
     bool m_placed = false;
+    bool Converting = false;
 
     QTableView* ListView1 = nullptr;
     QPushButton* PushButton1 = nullptr;

@@ -5,7 +5,8 @@ namespace docuflume::test {
 MessageAnswer RecordingPrompts::message(QWidget*, const MessageRequest& request)
 {
     messages.append(request);
-    if (!messageAnswers.isEmpty()) return messageAnswers.dequeue();
+    if (onMessage) onMessage(request);
+    if (!messageAnswers.isEmpty()) return messageAnswers.takeFirst();
     return request.buttons == MessageButtons::YesNo ? MessageAnswer::Yes : MessageAnswer::Ok;
 }
 
@@ -13,19 +14,19 @@ QString RecordingPrompts::input(QWidget*, const QString& prompt, const QString& 
                                 const QString& proposed)
 {
     inputs.append({prompt, title, proposed});
-    return inputAnswers.isEmpty() ? QString() : inputAnswers.dequeue();
+    return inputAnswers.isEmpty() ? QString() : inputAnswers.takeFirst();
 }
 
 QStringList RecordingPrompts::openFiles(QWidget*, const OpenFilesRequest& request)
 {
     fileDialogs.append(request);
-    return fileAnswers.isEmpty() ? QStringList() : fileAnswers.dequeue();
+    return fileAnswers.isEmpty() ? QStringList() : fileAnswers.takeFirst();
 }
 
 QString RecordingPrompts::pickFolder(QWidget*, const QString& title, const QString& initialFolder)
 {
     folderPicks.append({title, initialFolder});
-    return folderAnswers.isEmpty() ? QString() : folderAnswers.dequeue();
+    return folderAnswers.isEmpty() ? QString() : folderAnswers.takeFirst();
 }
 
 bool RecordingPrompts::openWithDesktop(const QUrl& url)

@@ -3,7 +3,8 @@
 #include "shell/Prompts.h"
 
 #include <QList>
-#include <QQueue>
+
+#include <functional>
 
 namespace docuflume::test {
 
@@ -37,10 +38,13 @@ public:
     QList<FolderPick> folderPicks;
     QList<QUrl> openedUrls;
 
-    QQueue<MessageAnswer> messageAnswers;
-    QQueue<QString> inputAnswers;
-    QQueue<QStringList> fileAnswers;
-    QQueue<QString> folderAnswers;
+    // Runs as each message box is shown, before it is answered.
+    std::function<void(const MessageRequest&)> onMessage;
+
+    QList<MessageAnswer> messageAnswers;
+    QList<QString> inputAnswers;
+    QList<QStringList> fileAnswers;
+    QList<QString> folderAnswers;
 };
 
 } // namespace docuflume::test

@@ -13,6 +13,7 @@ Platform TestPlatform::services()
 {
     Platform platform;
     platform.prompts = &prompts;
+    platform.automation = &automation;
     platform.settings = settings.get();
     platform.clock = &clock;
     platform.random = &random;

@@ -3,6 +3,7 @@
 #include "app/SettingsStore.h"
 #include "shell/Chance.h"
 #include "shell/Platform.h"
+#include "support/RecordingAutomation.h"
 #include "support/RecordingPrompts.h"
 
 #include <QQueue>
@@ -41,6 +42,7 @@ public:
 
     QTemporaryDir folder;
     RecordingPrompts prompts;
+    RecordingAutomation automation;
     std::unique_ptr<SettingsStore> settings;
     FixedClock clock;
     ScriptedRandom random;

@@ -1,0 +1,90 @@
+// The Start button of the main window: the batch conversion run.
+
+#include "convert/ExportDocument.h"
+#include "convert/WordInstance.h"
+#include "doclist/DocumentList.h"
+#include "shell/ErrorTrap.h"
+#include "shell/PathHelpers.h"
+#include "ui/Form1.h"
+#include "ui/ProgressBar.h"
+
+#include <QCoreApplication>
+#include <QLineEdit>
+
+namespace docuflume {
+namespace {
+
+const QString kPushButton2 = QStringLiteral("in Quarnel2021/08/31.Form1.PushButton2_Click ");
+
+} // namespace
+
+void Form1::PushButton2_Click()
+{
+    ErrorTrap line = trap(kPushButton2);
+    if (line.when(100, [&] { return Converting; })) return;
+    line(102, [&] { Converting = true; });
+
+    if (line.when(104, [&] { return !(m_documents->DocumentCount() > 0); })) {
+        line(160, [&] { MsgBox(QStringLiteral("No files added.")); });
+    } else if (line.when(106, [&] { return !IsFolder(Text1->text()); })) {
+        line(158, [&] {
+            MsgBox(QStringLiteral("Folder does not exist. Please select another folder."));
+        });
+    } else if (line.when(108, [&] {
+                   return WarnIfWordOpen(m_platform.automation, *m_platform.prompts, this,
+                                         m_applicationTitle);
+               })) {
+        // The user chose not to go on while the word processor is open.
+    } else {
+        const int count = line.value(
+            110, [&] { return m_documents->DocumentCount(); }, 0);
+        for (int i = 1; i <= count; ++i) {
+            // Entries removed while the run yielded take their positions with them.
+            if (i > m_documents->DocumentCount()) break;
+            QString source;
+            line(112, [&] { source = m_documents->DocumentText(i); });
+            line(114, [&] {
+                const double position = double(i) / m_documents->DocumentCount() * 100;
+                ProgressBar1->setValue(qMin(100, qRound(position)));
+            });
+            line(116,
+                 [&] { setProgressText(QStringLiteral("Processing: ") + GetFileName(source)); });
+            line(118, [&] { QCoreApplication::processEvents(); });
+            line(120, [&] { setMousePointer(PointerHourglass); });
+
+            // The output name is the file name less its last "."-part, plus ".htm".
+            QStringList pieces;
+            QString fileName;
+            QStringList nameParts;
+            QString outputName;
+            QString outputPath;
+            line(122, [&] { pieces = source.split(kSeparator); });
+            line(124, [&] { fileName = pieces.last(); });
+            line(126, [&] { nameParts = fileName.split(u'.'); });
+            line(128, [&] { outputName.clear(); });
+            for (qsizetype k = 0; k + 1 < nameParts.size(); ++k)
+                line(132, [&] { outputName += nameParts[k] + u'.'; });
+            line(136, [&] {
+                // A name without any "." keeps the whole name.
+                outputName = nameParts.size() > 1 ? outputName.chopped(1) + QStringLiteral(".htm")
+                                                  : fileName + QStringLiteral(".htm");
+            });
+            line(138, [&] { outputPath = Text1->text() + kSeparator + outputName; });
+            line(140, [&] { outputPath = CollapseDoubleBackslashes(outputPath); });
+            line(142, [&] { setMousePointer(PointerHourglass); });
+            line(144, [&] {
+                ExportDocument(
+                    m_platform.automation, [this] { return SelectedFileFormat(); }, source,
+                    outputPath);
+            });
+            line(146, [&] { setMousePointer(PointerHourglass); });
+        }
+        line(150, [&] { setMousePointer(PointerDefault); });
+        line(152, [&] { ProgressBar1->setValue(0); });
+        line(154, [&] { setProgressText(QStringLiteral("Progress Bar")); });
+        line(156, [&] { MsgBox(QStringLiteral("Done.")); });
+    }
+    line(162, [&] { Converting = false; });
+}
+
+} // namespace docuflume

@@ -1,0 +1,55 @@
+#include "convert/ExportDocument.h"
+
+#include "shell/Failure.h"
+#include "shell/FileSystem.h"
+
+namespace docuflume {
+
+QList<NamedArgument> SaveAsArguments(const QString& outputPath, int fileFormat)
+{
+    return {
+        {QStringLiteral("fileName"), outputPath},
+        {QStringLiteral("FileFormat"), fileFormat},
+        {QStringLiteral("LockComments"), false},
+        {QStringLiteral("Password"), QString()},
+        {QStringLiteral("AddToRecentFiles"), true},
+        {QStringLiteral("WritePassword"), QString()},
+        {QStringLiteral("ReadOnlyRecommended"), false},
+        {QStringLiteral("EmbedTrueTypeFonts"), false},
+        {QStringLiteral("SaveNativePictureFormat"), false},
+        {QStringLiteral("SaveFormsData"), false},
+        {QStringLiteral("SaveAsAOCELetter"), false},
+    };
+}
+
+void ExportDocument(WordAutomation* word, const FlavourReader& flavour, const QString& sourcePath,
+                    const QString& outputPath)
+{
+    if (!word)
+        throw Failure(Failure::AutomationError,
+                      QStringLiteral("No word processor is available to convert documents."));
+    // A document named like its own output (a.htm converted into its own folder) would be
+    // replaced by the conversion.
+    if (fs::sameFile(sourcePath, outputPath))
+        throw Failure(
+            Failure::PermissionDenied,
+            QStringLiteral("The HTML file would replace the document itself: %1").arg(outputPath));
+
+    const std::unique_ptr<WordApplication> application = word->create();
+    try {
+        std::unique_ptr<WordDocument> document = application->open(sourcePath);
+        if (const std::optional<int> fileFormat = flavour())
+            document->saveAs(SaveAsArguments(outputPath, *fileFormat));
+        document.reset();
+    } catch (...) {
+        // An instance whose document failed is ended all the same.
+        try {
+            application->quit();
+        } catch (...) {
+        }
+        throw;
+    }
+    application->quit();
+}
+
+} // namespace docuflume

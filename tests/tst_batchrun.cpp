@@ -1,0 +1,308 @@
+// The Start button on the real window, with the recording stand-in for the word processor.
+
+#include "doclist/DocumentList.h"
+#include "support/TestPlatform.h"
+#include "ui/Form1.h"
+
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+using namespace docuflume;
+
+namespace {
+
+const QString kDone = QStringLiteral("Done.");
+const QString kNoFiles = QStringLiteral("No files added.");
+const QString kNoFolder = QStringLiteral("Folder does not exist. Please select another folder.");
+
+} // namespace
+
+class TestBatchRun : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init()
+    {
+        m_platform = std::make_unique<test::TestPlatform>();
+        m_form = std::make_unique<Form1>(m_platform->services());
+        m_form->Form_Load();
+        m_output = m_platform->folder.filePath(QStringLiteral("out"));
+        QVERIFY(QDir().mkpath(m_output));
+        text1()->setText(m_output);
+    }
+
+    void cleanup()
+    {
+        m_form.reset();
+        m_platform.reset();
+    }
+
+    void emptyListComesFirst()
+    {
+        text1()->setText(m_platform->folder.filePath(QStringLiteral("missing")));
+        m_form->PushButton2_Click();
+        QCOMPARE(messageTexts(), QStringList{kNoFiles});
+        const MessageRequest& box = m_platform->prompts.messages.first();
+        QCOMPARE(box.title, QStringLiteral("Docuflume"));
+        QCOMPARE(box.icon, MessageIcon::None);
+        QCOMPARE(box.buttons, MessageButtons::Ok);
+        QVERIFY(automation().calls.isEmpty());
+        QVERIFY(!m_form->isConverting());
+    }
+
+    void missingOrEmptyFolder()
+    {
+        add({"/docs/a.doc"});
+        text1()->setText(m_platform->folder.filePath(QStringLiteral("missing")));
+        m_form->PushButton2_Click();
+        text1()->clear();
+        m_form->PushButton2_Click();
+        QCOMPARE(messageTexts(), (QStringList{kNoFolder, kNoFolder}));
+        // The word processor is not even asked whether it runs.
+        QVERIFY(automation().calls.isEmpty());
+        QCOMPARE(text1()->text(), QString());
+        QVERIFY(!m_form->isConverting());
+    }
+
+    void runningWordAnsweredNo()
+    {
+        add({"/docs/a.doc", "/docs/b.doc"});
+        automation().runningName = QStringLiteral("Microsoft Word");
+        m_platform->prompts.messageAnswers = {MessageAnswer::No};
+        m_form->PushButton2_Click();
+        QCOMPARE(m_platform->prompts.messages.size(), 1);
+        QCOMPARE(m_platform->prompts.messages.first().buttons, MessageButtons::YesNo);
+        QVERIFY(!automation().calls.contains(QStringLiteral("create")));
+        QVERIFY(!automation().calls.contains(QStringLiteral("quit")));
+        QCOMPARE(bar()->value(), 0);
+        QCOMPARE(m_form->progressText(), QStringLiteral("Progress Bar"));
+        QCOMPARE(m_form->MousePointer(), 0);
+        QVERIFY(!m_form->isConverting());
+    }
+
+    void runningWordAnsweredYes()
+    {
+        add({"/docs/a.doc", "/docs/b.doc"});
+        automation().runningName = QStringLiteral("Microsoft Word");
+        m_platform->prompts.messageAnswers = {MessageAnswer::Yes};
+        m_form->PushButton2_Click();
+        QCOMPARE(automation().opened,
+                 (QStringList{QStringLiteral("/docs/a.doc"), QStringLiteral("/docs/b.doc")}));
+        QCOMPARE(messageTexts().last(), kDone);
+    }
+
+    void progressThroughFourDocuments()
+    {
+        add({"/docs/one.doc", "/docs/two.docx", "/docs/three.rtf", "/docs/four.doc"});
+        QList<int> positions;
+        QStringList texts;
+        QList<int> pointers;
+        automation().onOpen = [&](const QString&) {
+            positions << bar()->value();
+            texts << m_form->progressText();
+            pointers << m_form->MousePointer();
+        };
+        QString textAtDone;
+        int positionAtDone = -1;
+        int pointerAtDone = -1;
+        m_platform->prompts.onMessage = [&](const MessageRequest&) {
+            textAtDone = m_form->progressText();
+            positionAtDone = bar()->value();
+            pointerAtDone = m_form->MousePointer();
+        };
+
+        m_form->PushButton2_Click();
+
+        QCOMPARE(positions, (QList<int>{25, 50, 75, 100}));
+        QCOMPARE(texts, (QStringList{QStringLiteral("Processing: one.doc"),
+                                     QStringLiteral("Processing: two.docx"),
+                                     QStringLiteral("Processing: three.rtf"),
+                                     QStringLiteral("Processing: four.doc")}));
+        QCOMPARE(pointers, (QList<int>{11, 11, 11, 11}));
+        QCOMPARE(messageTexts(), QStringList{kDone});
+        QCOMPARE(positionAtDone, 0);
+        QCOMPARE(textAtDone, QStringLiteral("Progress Bar"));
+        QCOMPARE(pointerAtDone, 0);
+        QCOMPARE(automation().liveInstances, 0);
+        QVERIFY(!m_form->isConverting());
+    }
+
+    void failedThirdExportCostsOneBox()
+    {
+        add({"/d/1.doc", "/d/2.doc", "/d/3.doc", "/d/4.doc", "/d/5.doc"});
+        automation().failAt(QStringLiteral("open"), 3);
+        m_form->PushButton2_Click();
+
+        QCOMPARE(m_platform->prompts.messages.size(), 2);
+        const MessageRequest& box = m_platform->prompts.messages.first();
+        QCOMPARE(box.title, QStringLiteral("Application Error"));
+        QVERIFY(box.text.contains(
+            QStringLiteral("\r\nin Quarnel2021/08/31.Form1.PushButton2_Click at line 144\r\r")));
+        QCOMPARE(messageTexts().last(), kDone);
+        QCOMPARE(savedNames(), (QStringList{QStringLiteral("1.htm"), QStringLiteral("2.htm"),
+                                            QStringLiteral("4.htm"), QStringLiteral("5.htm")}));
+        // The failed document's instance was ended as well.
+        QCOMPARE(automation().calls.count(QStringLiteral("create")), 5);
+        QCOMPARE(automation().calls.count(QStringLiteral("quit")), 5);
+        QVERIFY(!m_form->isConverting());
+    }
+
+    void secondPressDuringARunDoesNothing()
+    {
+        add({"/d/1.doc", "/d/2.doc", "/d/3.doc"});
+        auto* start = m_form->findChild<QPushButton*>(QStringLiteral("PushButton2"));
+        // The press lands in the run's first yield.
+        QTimer::singleShot(0, start, [start] { start->click(); });
+        start->click();
+        QCOMPARE(automation().calls.count(QStringLiteral("create")), 3);
+        QCOMPARE(messageTexts(), QStringList{kDone});
+        QVERIFY(!m_form->isConverting());
+        // And a press after the run starts a new one.
+        start->click();
+        QCOMPARE(automation().calls.count(QStringLiteral("create")), 6);
+    }
+
+    void outputNames_data()
+    {
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("extension") << "/Docs/report.docx"
+                                   << "report.htm";
+        QTest::newRow("dots kept") << "/Docs/minutes.2021.final.doc"
+                                   << "minutes.2021.final.htm";
+        QTest::newRow("empty piece") << "/Docs/a..doc"
+                                     << "a..htm";
+        QTest::newRow("only an extension") << "/Docs/.doc"
+                                           << ".htm";
+        QTest::newRow("no dot") << "/Docs/README"
+                                << "README.htm";
+        QTest::newRow("dot in folder only") << "/Docs.old/notes"
+                                            << "notes.htm";
+    }
+
+    void outputNames()
+    {
+        QFETCH(QString, source);
+        QFETCH(QString, name);
+        m_form->documents().AddDocument(source);
+        m_form->PushButton2_Click();
+        text1()->setText(m_output + u'/');
+        m_form->PushButton2_Click();
+        QCOMPARE(automation().saves.size(), 2);
+        for (const auto& save : automation().saves)
+            QCOMPARE(save.fileName(), m_output + u'/' + name);
+    }
+
+    void rootFolderAndSameNames()
+    {
+        add({"/A/report.docx", "/B/report.doc"});
+        text1()->setText(QStringLiteral("/"));
+        m_form->PushButton2_Click();
+        QCOMPARE(automation().saves.size(), 2);
+        QCOMPARE(automation().saves[0].fileName(), QStringLiteral("/report.htm"));
+        QCOMPARE(automation().saves[1].fileName(), QStringLiteral("/report.htm"));
+    }
+
+    void flavourReadForEveryDocument()
+    {
+        add({"/d/1.doc", "/d/2.doc", "/d/3.doc"});
+        auto* normal = m_form->findChild<QRadioButton*>(QStringLiteral("Option1"));
+        auto* filtered = m_form->findChild<QRadioButton*>(QStringLiteral("Option2"));
+        QVERIFY(normal->isChecked());
+        // The user switches to "Filtered" while the second document opens: the flavour is
+        // read after the open, for that document and those after it.
+        automation().onOpen = [&](const QString& path) {
+            if (path == QLatin1String("/d/2.doc")) filtered->setChecked(true);
+        };
+        m_form->PushButton2_Click();
+        QCOMPARE(formats(), (QList<int>{8, 10, 10}));
+
+        // With neither option on, documents are opened and closed without a save.
+        automation().onOpen = nullptr;
+        automation().saves.clear();
+        filtered->setAutoExclusive(false);
+        filtered->setChecked(false);
+        QVERIFY(!normal->isChecked() && !filtered->isChecked());
+        m_form->PushButton2_Click();
+        QVERIFY(automation().saves.isEmpty());
+        QCOMPARE(messageTexts().last(), kDone);
+        QCOMPARE(m_platform->prompts.messages.size(), 2);
+    }
+
+    void entriesRemovedWhileTheRunYields()
+    {
+        add({"/d/1.doc", "/d/2.doc", "/d/3.doc", "/d/4.doc"});
+        automation().onOpen = [&](const QString& path) {
+            if (path == QLatin1String("/d/1.doc")) m_form->documents().RemoveDocument(4);
+            if (path == QLatin1String("/d/2.doc")) m_form->documents().Clear();
+        };
+        m_form->PushButton2_Click();
+        QCOMPARE(automation().opened,
+                 (QStringList{QStringLiteral("/d/1.doc"), QStringLiteral("/d/2.doc")}));
+        QCOMPARE(messageTexts(), QStringList{kDone});
+        QCOMPARE(bar()->value(), 0);
+        QVERIFY(!m_form->isConverting());
+    }
+
+    void missingWordReportsEachDocument()
+    {
+        add({"/d/1.doc", "/d/2.doc"});
+        automation().missing = true;
+        m_form->PushButton2_Click();
+        QCOMPARE(m_platform->prompts.messages.size(), 3);
+        QVERIFY(m_platform->prompts.messages[0].text.contains(QStringLiteral("at line 144\r")));
+        QVERIFY(m_platform->prompts.messages[1].text.contains(QStringLiteral("at line 144\r")));
+        QCOMPARE(messageTexts().last(), kDone);
+    }
+
+private:
+    test::RecordingAutomation& automation() { return m_platform->automation; }
+    QLineEdit* text1() const { return m_form->findChild<QLineEdit*>(QStringLiteral("Text1")); }
+    QProgressBar* bar() const
+    {
+        return m_form->findChild<QProgressBar*>(QStringLiteral("ProgressBar1"));
+    }
+
+    void add(std::initializer_list<const char*> paths)
+    {
+        for (const char* path : paths)
+            m_form->documents().AddDocument(QString::fromUtf8(path));
+    }
+
+    QStringList messageTexts() const
+    {
+        QStringList texts;
+        for (const MessageRequest& box : m_platform->prompts.messages)
+            texts << box.text;
+        return texts;
+    }
+
+    QStringList savedNames()
+    {
+        QStringList names;
+        for (const auto& save : automation().saves)
+            names << QFileInfo(save.fileName()).fileName();
+        return names;
+    }
+
+    QList<int> formats()
+    {
+        QList<int> result;
+        for (const auto& save : automation().saves)
+            result << save.fileFormat();
+        return result;
+    }
+
+    std::unique_ptr<test::TestPlatform> m_platform;
+    std::unique_ptr<Form1> m_form;
+    QString m_output;
+};
+
+QTEST_MAIN(TestBatchRun)
+#include "tst_batchrun.moc"
