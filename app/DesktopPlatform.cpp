@@ -1,6 +1,10 @@
 #include "app/DesktopPlatform.h"
 
 #include "app/SettingsStore.h"
+#include "convert/WordAutomation.h"
+#ifndef Q_OS_WIN
+#include "convert/LibreOfficeAutomation.h"
+#endif
 #include "shell/Chance.h"
 #include "shell/QtPrompts.h"
 
@@ -12,6 +16,10 @@ DesktopPlatform::DesktopPlatform()
 {
     m_services.prompts = m_prompts.get();
     m_services.settings = m_settings.get();
+#ifndef Q_OS_WIN
+    m_automation = makeLibreOfficeAutomation();
+#endif
+    m_services.automation = m_automation.get();
     m_services.clock = m_clock.get();
     m_services.random = m_random.get();
 }

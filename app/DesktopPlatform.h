@@ -20,6 +20,7 @@ public:
 private:
     std::unique_ptr<Prompts> m_prompts;
     std::unique_ptr<SettingsStore> m_settings;
+    std::unique_ptr<WordAutomation> m_automation;
     std::unique_ptr<Clock> m_clock;
     std::unique_ptr<RandomSource> m_random;
     Platform m_services;

@@ -6,6 +6,7 @@ packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-base-dev-tools libgl-dev
     fonts-liberation2 # metric-compatible Arial, so the window's layout holds
+    libreoffice-writer-nogui libreoffice-dev # the word processor and its UNO SDK
     clang-format
     xvfb xauth # a virtual display for machines without one
 )

@@ -1,0 +1,325 @@
+// The real LibreOffice engine through ExportDocument: real documents in, real HTML out;
+// damaged and protected documents fail without a hang; no office process is left over.
+
+#include "convert/ExportDocument.h"
+#include "convert/LibreOfficeAutomation.h"
+#include "convert/OfficeProcess.h"
+#include "convert/WordInstance.h"
+#include "shell/Failure.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+
+using namespace docuflume;
+
+namespace {
+
+const QString kCorpus = QStringLiteral(QT_TESTCASE_SOURCEDIR "/../../shared/corpus/dev");
+
+// Text of our own, in Latin and other scripts, for the documents the test makes.
+const QString kOwnText = QStringLiteral("Docuflume lighthouse 4711");
+const QString kOwnGreek = QStringLiteral("Καλημέρα κόσμε");
+
+QString rtfEscaped(const QString& text)
+{
+    QString out;
+    for (const QChar c : text)
+        out += c.unicode() < 128 ? QString(c) : QStringLiteral("\\u%1?").arg(int(c.unicode()));
+    return out;
+}
+
+void write(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    QVERIFY2(file.open(QIODevice::WriteOnly), qPrintable(path));
+    file.write(bytes);
+}
+
+QString readAll(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    return QString::fromUtf8(file.readAll());
+}
+
+// The office processes of this test still alive.
+QList<qint64> officeProcesses(const QString& root)
+{
+    QList<qint64> found;
+    const QByteArray ours = QUrl::fromLocalFile(root).toEncoded();
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        bool isPid = false;
+        const qint64 pid = entry.toLongLong(&isPid);
+        if (!isPid) continue;
+        QFile commandLine(QStringLiteral("/proc/%1/cmdline").arg(entry));
+        if (commandLine.open(QIODevice::ReadOnly) && commandLine.readAll().contains(ours)) {
+            // A process that is gone but not yet reaped no longer counts.
+            QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+            if (stat.open(QIODevice::ReadOnly) && stat.readAll().contains(") Z ")) continue;
+            found << pid;
+        }
+    }
+    return found;
+}
+
+} // namespace
+
+class TestLibreOffice : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        if (!office::Installation::find()) QSKIP("LibreOffice is not installed");
+        QVERIFY(m_work.isValid());
+        m_root = m_work.filePath(QStringLiteral("profiles"));
+        m_out = m_work.filePath(QStringLiteral("out"));
+        QVERIFY(QDir().mkpath(m_out));
+        m_own = m_work.filePath(QStringLiteral("own"));
+        QVERIFY(QDir().mkpath(m_own));
+
+        // Documents of our own: RTF written here, turned into .doc and .docx by LibreOffice.
+        const QByteArray rtf =
+            "{\\rtf1\\ansi\\deff0{\\fonttbl{\\f0 Liberation Sans;}}\n"
+            "{\\pard " +
+            rtfEscaped(kOwnText).toLatin1() +
+            "\\par}\n"
+            "{\\pard " +
+            rtfEscaped(kOwnGreek).toLatin1() +
+            "\\par}\n"
+            "\\trowd\\cellx2000\\cellx4000 cell one\\cell cell two\\cell\\row\n}";
+        write(m_own + QStringLiteral("/own.rtf"), rtf);
+        for (const char* format : {"doc", "docx"}) {
+            QProcess convert;
+            convert.start(
+                office::Installation::find()->programFolder + QStringLiteral("/soffice"),
+                {QStringLiteral("--headless"), QStringLiteral("--norestore"),
+                 QStringLiteral("-env:UserInstallation=") +
+                     QUrl::fromLocalFile(m_work.filePath(QStringLiteral("maker"))).toString(),
+                 QStringLiteral("--convert-to"), QString::fromLatin1(format),
+                 QStringLiteral("--outdir"), m_own, m_own + QStringLiteral("/own.rtf")});
+            QVERIFY(convert.waitForFinished(120000));
+            QVERIFY2(QFile::exists(m_own + QStringLiteral("/own.") + QLatin1String(format)),
+                     qPrintable(QString::fromLocal8Bit(convert.readAllStandardError())));
+        }
+        write(m_own + QStringLiteral("/notes.txt"), (kOwnText + u'\n' + kOwnGreek).toUtf8());
+
+        LibreOfficeOptions options;
+        options.profileRoot = m_root;
+        options.documentTimeLimit = std::chrono::seconds(60);
+        options.spareIdleLimit = std::chrono::milliseconds(300);
+        m_engine = makeLibreOfficeAutomation(options);
+    }
+
+    void cleanupTestCase()
+    {
+        m_engine.reset();
+        if (!m_root.isEmpty()) QCOMPARE(officeProcesses(m_root), QList<qint64>());
+    }
+
+    void convertsOwnDocuments_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("format");
+        for (const char* name : {"own.rtf", "own.doc", "own.docx", "notes.txt"}) {
+            QTest::addRow("%s normal", name) << QString::fromLatin1(name) << int(HtmlNormal);
+            QTest::addRow("%s filtered", name) << QString::fromLatin1(name) << int(HtmlFiltered);
+        }
+    }
+
+    void convertsOwnDocuments()
+    {
+        QFETCH(QString, name);
+        QFETCH(int, format);
+        const QString output = m_out + QStringLiteral("/own-%1-%2.htm").arg(name).arg(format);
+        ExportDocument(
+            m_engine.get(), [&] { return std::optional<int>(format); }, m_own + u'/' + name,
+            output);
+        // The writer wraps long lines, so whitespace is compared loosely.
+        const QString html = readAll(output).simplified();
+        QVERIFY2(html.contains(kOwnText) && html.contains(kOwnGreek),
+                 qPrintable(html.mid(html.indexOf(QStringLiteral("<body")), 1500)));
+        if (!name.endsWith(QLatin1String(".txt")))
+            QVERIFY(html.contains(QStringLiteral("cell two")));
+        if (format == HtmlFiltered)
+            QVERIFY(html.contains(QStringLiteral("XHTML")));
+        else
+            QVERIFY(html.startsWith(QStringLiteral("<!DOCTYPE html>")));
+        QVERIFY(noStagingLeft());
+    }
+
+    void convertsCorpusDocuments_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("pictures");
+        QTest::newRow(".doc") << "raw_text.doc"
+                              << "They make me so happy I could smile." << 0;
+        QTest::newRow(".docx with tables") << "paragraphs_and_tables.docx"
+                                           << "Row 2, Column 3" << 0;
+        QTest::newRow(".rtf") << "raw_text.rtf"
+                              << "They are lovely." << 0;
+        QTest::newRow(".docx with pictures") << "having-images.docx"
+                                             << "" << 3;
+    }
+
+    void convertsCorpusDocuments()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, text);
+        QFETCH(int, pictures);
+        if (!QFileInfo::exists(kCorpus)) QSKIP("the shared corpus is not here");
+        for (const int format : {int(HtmlNormal), int(HtmlFiltered)}) {
+            const QString stem =
+                QStringLiteral("corpus-%1-%2").arg(QFileInfo(name).completeBaseName()).arg(format);
+            const QString output = m_out + u'/' + stem + QStringLiteral(".htm");
+            ExportDocument(
+                m_engine.get(), [&] { return std::optional<int>(format); }, kCorpus + u'/' + name,
+                output);
+            const QString html = readAll(output).simplified();
+            QVERIFY2(html.size() > 500, qPrintable(output));
+            QVERIFY(html.contains(text));
+            const QStringList images =
+                QDir(m_out).entryList({stem + QStringLiteral("_htm_*")}, QDir::Files);
+            QCOMPARE(images.size(), pictures);
+            for (const QString& image : images)
+                QVERIFY(html.contains(image));
+        }
+    }
+
+    void badDocumentsFailQuickly_data()
+    {
+        QTest::addColumn<QString>("path");
+        const QString own = m_own + u'/';
+        QTest::newRow("zero bytes .docx") << own + QStringLiteral("zero.docx");
+        QTest::newRow("random bytes .doc") << own + QStringLiteral("random.doc");
+        QTest::newRow("plain text .doc") << own + QStringLiteral("text.doc");
+        QTest::newRow("plain text .rtf") << own + QStringLiteral("text.rtf");
+        QTest::newRow("picture .docx") << own + QStringLiteral("picture.docx");
+        QTest::newRow("truncated .docx") << own + QStringLiteral("truncated.docx");
+        QTest::newRow("missing") << own + QStringLiteral("missing.doc");
+        QTest::newRow("folder") << m_own;
+        for (const char* name :
+             {"rc4cryptoapi_password.doc", "example_password.docx", "ecma376standard_password.docx",
+              "clusterfuzz-testcase-minimized-POIXWPFFuzzer-5313273089884160.docx",
+              "clusterfuzz-testcase-minimized-POIHWPFFuzzer-5440721166139392.doc"})
+            QTest::newRow(name) << kCorpus + u'/' + QLatin1String(name);
+    }
+
+    void badDocumentsFailQuickly()
+    {
+        QFETCH(QString, path);
+        if (path.startsWith(kCorpus) && !QFileInfo::exists(path))
+            QSKIP("the shared corpus is not here");
+        makeBadDocuments();
+        const QString output = m_out + QStringLiteral("/bad.htm");
+        try {
+            ExportDocument(
+                m_engine.get(), [] { return std::optional<int>(HtmlNormal); }, path, output);
+            QFAIL("the export should have failed");
+        } catch (const Failure& failure) {
+            // Failing by the watchdog would mean it hung.
+            QVERIFY2(!failure.description().contains(QStringLiteral("within")),
+                     qPrintable(failure.description()));
+        }
+        QVERIFY(!QFile::exists(output));
+        QVERIFY(noStagingLeft());
+        QTRY_COMPARE(officeProcesses(m_root).size() <= 1, true); // at most the one started ahead
+    }
+
+    void hangingInstanceIsStopped()
+    {
+        LibreOfficeOptions options;
+        options.profileRoot = m_work.filePath(QStringLiteral("hang-profiles"));
+        options.documentTimeLimit = std::chrono::seconds(2);
+        options.startAhead = false;
+        const auto engine = makeLibreOfficeAutomation(options);
+        const auto instance = engine->create();
+        const QList<qint64> pids = officeProcesses(options.profileRoot);
+        QCOMPARE(pids.size(), 1);
+        // A stopped office answers nothing, as a hung one.
+        QCOMPARE(::kill(pid_t(pids.first()), SIGSTOP), 0);
+        try {
+            instance->open(m_own + QStringLiteral("/own.docx"));
+            QFAIL("a hung instance cannot open anything");
+        } catch (const Failure& failure) {
+            QVERIFY2(failure.description().contains(QStringLiteral("within 2 seconds")),
+                     qPrintable(failure.description()));
+        }
+        instance->quit();
+        QCOMPARE(officeProcesses(options.profileRoot), QList<qint64>());
+    }
+
+    void instanceStartedAheadIsEnded()
+    {
+        ExportDocument(
+            m_engine.get(), [] { return std::optional<int>(HtmlNormal); },
+            m_own + QStringLiteral("/own.rtf"), m_out + QStringLiteral("/ahead.htm"));
+        // Unused, it goes after its idle time.
+        QTRY_COMPARE(officeProcesses(m_root), QList<qint64>());
+    }
+
+    void startupCheckAndRunningOffice()
+    {
+
+        auto* word = m_engine.get();
+        QVERIFY(!IsWordRunning(word));
+        // An office the user runs, with a profile that is not one of ours.
+        QProcess user;
+        user.start(office::Installation::find()->executable(),
+                   {QStringLiteral("--headless"), QStringLiteral("--norestore"),
+                    QStringLiteral("-env:UserInstallation=") +
+                        QUrl::fromLocalFile(m_work.filePath(QStringLiteral("user"))).toString()});
+        QVERIFY(user.waitForStarted());
+        QVERIFY(IsWordRunning(word));
+        user.kill();
+        user.waitForFinished();
+        QVERIFY(!IsWordRunning(word));
+    }
+
+private:
+    void makeBadDocuments()
+    {
+        const QString own = m_own + u'/';
+        if (QFile::exists(own + QStringLiteral("zero.docx"))) return;
+        write(own + QStringLiteral("zero.docx"), {});
+        QByteArray random(20000, Qt::Uninitialized);
+        for (char& byte : random)
+            byte = char(QRandomGenerator::global()->bounded(256));
+        write(own + QStringLiteral("random.doc"), random);
+        write(own + QStringLiteral("text.doc"), "Grüße aus Köln, nur Text.\n");
+        write(own + QStringLiteral("text.rtf"), "Just text, no RTF at all.\n");
+        QImage picture(64, 64, QImage::Format_RGB32);
+        picture.fill(Qt::red);
+        picture.save(own + QStringLiteral("picture.png"));
+        QFile::copy(own + QStringLiteral("picture.png"), own + QStringLiteral("picture.docx"));
+        QFile real(own + QStringLiteral("own.docx"));
+        QVERIFY(real.open(QIODevice::ReadOnly));
+        write(own + QStringLiteral("truncated.docx"), real.readAll().left(int(real.size() / 2)));
+    }
+
+    bool noStagingLeft() const
+    {
+        return QDir(m_out)
+            .entryList({QStringLiteral(".docuflume-*")}, QDir::AllEntries | QDir::Hidden)
+            .isEmpty();
+    }
+
+    QTemporaryDir m_work;
+    QString m_root;
+    QString m_out;
+    QString m_own;
+    std::unique_ptr<WordAutomation> m_engine;
+};
+
+QTEST_GUILESS_MAIN(TestLibreOffice)
+#include "tst_libreoffice.moc"
