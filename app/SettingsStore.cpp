@@ -22,7 +22,8 @@ public:
     {
         m_settings->sync(); // another copy of the program may have written since
         const QVariant stored = m_settings->value(key);
-        if (!stored.isValid()) return std::nullopt;
+        if (!stored.isValid())
+            return std::nullopt;
         return stored.toString();
     }
 

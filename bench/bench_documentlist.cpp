@@ -30,8 +30,10 @@ std::pair<double, double> memoryMb()
     if (status.open(QIODevice::ReadOnly)) {
         for (const QByteArray& line : status.readAll().split('\n')) {
             const QList<QByteArray> fields = line.simplified().split(' ');
-            if (fields.size() >= 2 && fields[0] == "VmRSS:") rss = fields[1].toDouble() / 1024;
-            if (fields.size() >= 2 && fields[0] == "VmHWM:") peak = fields[1].toDouble() / 1024;
+            if (fields.size() >= 2 && fields[0] == "VmRSS:")
+                rss = fields[1].toDouble() / 1024;
+            if (fields.size() >= 2 && fields[0] == "VmHWM:")
+                peak = fields[1].toDouble() / 1024;
         }
     }
     return {rss, peak};
@@ -48,7 +50,8 @@ QString pathFor(int i)
 
 int main(int argc, char* argv[])
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
     const int rows = argc > 1 ? std::atoi(argv[1]) : 100000;
 
@@ -71,7 +74,8 @@ int main(int argc, char* argv[])
         timer.start();
         for (int i = 0; i < rows; ++i) {
             form.documents().AddDocument(pathFor(i));
-            if (yieldEvery > 0 && i % yieldEvery == 0) QApplication::processEvents();
+            if (yieldEvery > 0 && i % yieldEvery == 0)
+                QApplication::processEvents();
         }
         QApplication::processEvents();
         const double addMicros = timer.nsecsElapsed() / 1000.0 / rows;

@@ -21,7 +21,8 @@ const QString kPushButton2 = QStringLiteral("in Quarnel2021/08/31.Form1.PushButt
 void Form1::PushButton2_Click()
 {
     ErrorTrap line = trap(kPushButton2);
-    if (line.when(100, [&] { return Converting; })) return;
+    if (line.when(100, [&] { return Converting; }))
+        return;
     line(102, [&] { Converting = true; });
 
     if (line.when(104, [&] { return !(m_documents->DocumentCount() > 0); })) {
@@ -40,7 +41,8 @@ void Form1::PushButton2_Click()
             110, [&] { return m_documents->DocumentCount(); }, 0);
         for (int i = 1; i <= count; ++i) {
             // Entries removed while the run yielded take their positions with them.
-            if (i > m_documents->DocumentCount()) break;
+            if (i > m_documents->DocumentCount())
+                break;
             QString source;
             line(112, [&] { source = m_documents->DocumentText(i); });
             line(114, [&] {

@@ -16,7 +16,8 @@ bool HasWordExtension(const QString& fileName)
 
 bool FilterFitsName(const QString& fileName, const QString& filterName)
 {
-    if (!HasWordExtension(fileName)) return true;
+    if (!HasWordExtension(fileName))
+        return true;
     // Word's own formats under their LibreOffice names; a .doc may well hold RTF or a .docx.
     return filterName.startsWith(QLatin1String("MS Word")) ||
            filterName.startsWith(QLatin1String("MS WinWord")) ||

@@ -24,9 +24,7 @@
 #include <com/sun/star/frame/XDesktop2.hpp>
 #include <com/sun/star/frame/XModel.hpp>
 #include <com/sun/star/frame/XStorable.hpp>
-#include <com/sun/star/io/IOException.hpp>
 #include <com/sun/star/lang/DisposedException.hpp>
-#include <com/sun/star/lang/IllegalArgumentException.hpp>
 #include <com/sun/star/task/ErrorCodeRequest.hpp>
 #include <com/sun/star/task/XInteractionAbort.hpp>
 #include <com/sun/star/task/XInteractionApprove.hpp>
@@ -38,7 +36,9 @@
 #include <cppuhelper/implbase1.hxx>
 #include <rtl/bootstrap.hxx>
 
+#include <csignal>
 #include <cstdio>
+#include <future>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -53,6 +53,7 @@ using css::uno::Any;
 using css::uno::Reference;
 using css::uno::Sequence;
 using css::uno::UNO_QUERY;
+using css::uno::UNO_QUERY_THROW;
 using rtl::OUString;
 
 constexpr auto kStartLimit = std::chrono::seconds(60);
@@ -121,19 +122,19 @@ public:
 // The UNO runtime of this process, bootstrapped once against the installation's types.
 Reference<css::uno::XComponentContext> localContext(const office::Installation& installation)
 {
-    static Reference<css::uno::XComponentContext> context;
-    if (!context.is()) {
+    // Made once, by whichever thread comes first; a failure is tried again next time.
+    static const Reference<css::uno::XComponentContext> context = [&] {
         rtl::Bootstrap::set(OUString::createFromAscii("URE_BOOTSTRAP"),
                             toOU(QStringLiteral("vnd.sun.star.pathname:") +
                                  installation.programFolder + QStringLiteral("/fundamentalrc")));
         try {
-            context = cppu::defaultBootstrap_InitialComponentContext();
+            return cppu::defaultBootstrap_InitialComponentContext();
         } catch (const css::uno::Exception& error) {
             throw Failure(Failure::AutomationError,
                           QStringLiteral("LibreOffice's UNO runtime could not be started: ") +
                               toQ(error.Message));
         }
-    }
+    }();
     return context;
 }
 
@@ -203,14 +204,17 @@ public:
           m_profileRoot(options.profileRoot.isEmpty() ? office::profileRoot() : options.profileRoot)
     {
         m_spareTimer.setSingleShot(true);
-        QObject::connect(&m_spareTimer, &QTimer::timeout, &m_spareTimer,
-                         [this] { m_spare.reset(); });
+        QObject::connect(&m_spareTimer, &QTimer::timeout, &m_spareTimer, [this] {
+            m_spare.reset();
+            reap();
+        });
     }
 
     QString productName() const override { return kProductName; }
     std::unique_ptr<WordApplication> create() override;
     std::unique_ptr<WordApplication> attachRunning() override
     {
+        reap();
         if (!office::foreignOfficeRunning(m_profileRoot))
             throw Failure(Failure::AutomationError, QStringLiteral("LibreOffice is not running."));
         return std::make_unique<ForeignInstance>();
@@ -224,17 +228,52 @@ public:
     {
         return QStringLiteral(".docuflume-%1-%2").arg(::getpid()).arg(++m_staged);
     }
+    // Lets an instance that was told to end finish on its own, without waiting for it.
+    void retire(std::unique_ptr<office::OfficeProcess> process);
+
+    ~LibreOfficeEngine() override
+    {
+        m_spare.reset();
+        // Those on their way out get a moment; whatever still runs then is killed.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        for (auto& ending : m_ending) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            ending.process->waitForExit(std::max(left, std::chrono::milliseconds(0)));
+        }
+    }
 
 private:
     std::unique_ptr<office::OfficeProcess> launch();
     Reference<css::uno::XComponentContext> connect(office::OfficeProcess& process);
+    void reap();
+
+    struct Ending
+    {
+        std::unique_ptr<office::OfficeProcess> process;
+        std::chrono::steady_clock::time_point deadline;
+    };
+
+    // An instance started ahead, and the thread that connects to it and readies its word
+    // processor while the current document converts.
+    struct Spare
+    {
+        std::unique_ptr<office::OfficeProcess> process;
+        std::future<Reference<css::frame::XDesktop2>> desktop;
+        ~Spare();
+    };
+
+    Reference<css::frame::XDesktop2> prepare(office::OfficeProcess& process, bool warm);
+    void startSpare();
 
     LibreOfficeOptions m_options;
     std::optional<office::Installation> m_installation;
     QString m_profileRoot;
     office::Watchdog m_watchdog;
-    std::unique_ptr<office::OfficeProcess> m_spare;
+    std::unique_ptr<Spare> m_spare;
+    bool m_converting = false; // a document has been opened: more are likely to follow
     QTimer m_spareTimer;
+    std::vector<Ending> m_ending;
     int m_launched = 0;
     int m_staged = 0;
 };
@@ -258,7 +297,8 @@ Reference<css::uno::XComponentContext> LibreOfficeEngine::connect(office::Office
     for (;;) {
         try {
             Reference<css::uno::XComponentContext> remote(resolver->resolve(address), UNO_QUERY);
-            if (remote.is()) return remote;
+            if (remote.is())
+                return remote;
         } catch (const css::connection::NoConnectException&) {
             // Not listening yet.
         }
@@ -283,51 +323,128 @@ Reference<css::uno::XComponentContext> LibreOfficeEngine::connect(office::Office
     }
 }
 
-std::unique_ptr<WordApplication> LibreOfficeEngine::create()
+void LibreOfficeEngine::retire(std::unique_ptr<office::OfficeProcess> process)
 {
-    if (!m_installation)
-        throw Failure(Failure::AutomationError,
-                      QStringLiteral("LibreOffice is not installed on this computer."));
-    std::unique_ptr<office::OfficeProcess> process;
-    if (m_spare && !m_spare->exitStatus()) process = std::move(m_spare);
-    m_spare.reset();
-    m_spareTimer.stop();
-    if (!process) process = launch();
+    m_ending.push_back({std::move(process), std::chrono::steady_clock::now() + kQuitLimit});
+    reap();
+}
+
+void LibreOfficeEngine::reap()
+{
+    const auto now = std::chrono::steady_clock::now();
+    std::erase_if(m_ending, [now](Ending& ending) {
+        if (ending.process->exitStatus())
+            return true;
+        if (now < ending.deadline)
+            return false;
+        ending.process->kill();
+        return true;
+    });
+}
+
+Reference<css::frame::XDesktop2> LibreOfficeEngine::prepare(office::OfficeProcess& process,
+                                                            bool warm)
+{
     try {
-        const auto remote = connect(*process);
-        auto desktop = css::frame::Desktop::create(remote);
-        qCDebug(lcConvert) << "instance" << process->pid() << "ready";
-        return std::make_unique<LibreOfficeInstance>(*this, std::move(process), desktop);
+        const auto desktop = css::frame::Desktop::create(connect(process));
+        if (warm) {
+            // The first document an office opens pays for loading the word processor
+            // itself; an empty one, opened and closed here, takes that cost ahead of time.
+            const auto blank =
+                desktop->loadComponentFromURL(OUString::createFromAscii("private:factory/swriter"),
+                                              OUString::createFromAscii("_blank"), 0,
+                                              properties({property("Hidden", Any(true))}));
+            const Reference<css::util::XCloseable> closeable(blank, UNO_QUERY);
+            if (closeable.is())
+                closeable->close(true);
+        }
+        return desktop;
     } catch (const css::uno::Exception& error) {
         throw Failure(Failure::AutomationError,
                       QStringLiteral("LibreOffice could not be reached: ") + toQ(error.Message));
     }
 }
 
-void LibreOfficeEngine::documentOpened()
+LibreOfficeEngine::Spare::~Spare()
 {
-    if (!m_options.startAhead || m_spare) return;
+    // Ending the process ends the thread's calls into it; then both are gone.
+    if (desktop.valid()) {
+        if (desktop.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
+            ::kill(-process->pid(), SIGKILL);
+        desktop.wait();
+    }
+}
+
+void LibreOfficeEngine::startSpare()
+{
+    if (!m_options.startAhead || m_spare)
+        return;
     try {
-        m_spare = launch();
+        auto spare = std::make_unique<Spare>();
+        spare->process = launch();
+        office::OfficeProcess* process = spare->process.get();
+        spare->desktop =
+            std::async(std::launch::async, [this, process] { return prepare(*process, true); });
+        m_spare = std::move(spare);
         m_spareTimer.start(m_options.spareIdleLimit);
     } catch (const Failure&) {
         // Starting ahead is only a saving; the next create() starts its own.
     }
 }
 
+std::unique_ptr<WordApplication> LibreOfficeEngine::create()
+{
+    reap();
+    if (!m_installation)
+        throw Failure(Failure::AutomationError,
+                      QStringLiteral("LibreOffice is not installed on this computer."));
+    m_spareTimer.stop();
+    std::unique_ptr<office::OfficeProcess> process;
+    Reference<css::frame::XDesktop2> desktop;
+    if (const std::unique_ptr<Spare> spare = std::move(m_spare)) {
+        try {
+            if (spare->desktop.wait_for(kStartLimit) == std::future_status::ready) {
+                desktop = spare->desktop.get();
+                process = std::move(spare->process);
+            }
+        } catch (const Failure&) {
+            // It did not come up; a fresh one is started below.
+        }
+    }
+    if (!process) {
+        process = launch();
+        desktop = prepare(*process, false);
+    }
+    qCDebug(lcConvert) << "instance" << process->pid() << "ready";
+    // Every document gets an instance of its own: the next one starts now, while this
+    // one converts.
+    if (m_converting)
+        startSpare();
+    return std::make_unique<LibreOfficeInstance>(*this, std::move(process), desktop);
+}
+
+void LibreOfficeEngine::documentOpened()
+{
+    m_converting = true;
+    startSpare();
+}
+
 template <typename Call>
 auto LibreOfficeInstance::guarded(const QString& what, Call&& call) -> decltype(call())
 {
-    if (m_dead) throw Failure(Failure::AutomationError, QStringLiteral("LibreOffice has stopped."));
+    if (m_dead)
+        throw Failure(Failure::AutomationError, QStringLiteral("LibreOffice has stopped."));
     auto& watchdog = m_engine.watchdog();
     watchdog.arm(m_process->pid(), m_engine.options().documentTimeLimit);
     try {
         if constexpr (std::is_void_v<decltype(call())>) {
             call();
-            if (watchdog.disarm()) throw css::lang::DisposedException();
+            if (watchdog.disarm())
+                throw css::lang::DisposedException();
         } else {
             auto result = call();
-            if (watchdog.disarm()) throw css::lang::DisposedException();
+            if (watchdog.disarm())
+                throw css::lang::DisposedException();
             return result;
         }
     } catch (const css::uno::RuntimeException& error) {
@@ -345,7 +462,11 @@ auto LibreOfficeInstance::guarded(const QString& what, Call&& call) -> decltype(
                                        .count()));
         throw Failure(
             Failure::AutomationError,
-            QStringLiteral("LibreOffice stopped while %1: %2").arg(what, toQ(error.Message)));
+            QStringLiteral("LibreOffice stopped while %1. %2").arg(what, toQ(error.Message)));
+    } catch (const css::uno::Exception& error) {
+        watchdog.disarm();
+        throw Failure(Failure::AutomationError,
+                      QStringLiteral("LibreOffice failed %1: %2").arg(what, toQ(error.Message)));
     } catch (...) {
         watchdog.disarm();
         throw;
@@ -369,34 +490,30 @@ std::unique_ptr<WordDocument> LibreOfficeInstance::open(const QString& path)
                  Any(Reference<css::task::XInteractionHandler>(new DecliningHandler))),
     });
     Reference<css::lang::XComponent> component;
-    try {
-        component = guarded(QStringLiteral("opening ") + shown, [&] {
-            return m_desktop->loadComponentFromURL(
-                fileUrl(path), OUString::createFromAscii("_blank"), 0, arguments);
-        });
-    } catch (const css::lang::IllegalArgumentException& error) {
-        throw Failure(Failure::AutomationError,
-                      QStringLiteral("%1 could not be opened: %2").arg(shown, toQ(error.Message)));
-    } catch (const css::io::IOException& error) {
-        throw Failure(Failure::AutomationError,
-                      QStringLiteral("%1 could not be opened: %2").arg(shown, toQ(error.Message)));
-    }
+    QString filter;
+    bool isText = false;
+    guarded(QStringLiteral("opening ") + shown, [&] {
+        component = m_desktop->loadComponentFromURL(
+            fileUrl(path), OUString::createFromAscii("_blank"), 0, arguments);
+        if (!component.is())
+            return;
+        m_documents.push_back(component);
+        const Reference<css::frame::XModel> model(component, UNO_QUERY);
+        if (model.is()) {
+            for (const auto& argument : model->getArgs()) {
+                if (argument.Name == "FilterName")
+                    filter = toQ(argument.Value.get<OUString>());
+            }
+        }
+        isText = Reference<css::text::XTextDocument>(component, UNO_QUERY).is();
+    });
     if (!component.is())
         throw Failure(Failure::AutomationError,
                       QStringLiteral("%1 could not be opened: it is damaged, protected by a "
                                      "password, or not a document.")
                           .arg(shown));
-    m_documents.push_back(component);
-
-    QString filter;
-    const Reference<css::frame::XModel> model(component, UNO_QUERY);
-    if (model.is()) {
-        for (const auto& argument : model->getArgs()) {
-            if (argument.Name == "FilterName") filter = toQ(argument.Value.get<OUString>());
-        }
-    }
     qCDebug(lcConvert) << shown << "opened with" << filter;
-    if (!Reference<css::text::XTextDocument>(component, UNO_QUERY).is())
+    if (!isText)
         throw Failure(Failure::AutomationError,
                       QStringLiteral("%1 is not a text document.").arg(shown));
     if (!FilterFitsName(path, filter))
@@ -441,18 +558,12 @@ void LibreOfficeDocument::saveAs(const QList<NamedArgument>& arguments)
             property("FilterName", Any(toOU(kHtmlFilter))),
             property("Overwrite", Any(true)),
         };
-        if (*format == 10) list.push_back(property("FilterOptions", Any(toOU(kFilteredOptions))));
-        const Reference<css::frame::XStorable> storable(m_component, UNO_QUERY);
-        try {
-            m_instance.guarded(QStringLiteral("saving ") + output.fileName(), [&] {
-                storable->storeToURL(fileUrl(staging.filePath(output.fileName())),
-                                     properties(list));
-            });
-        } catch (const css::io::IOException& error) {
-            throw Failure(Failure::AutomationError,
-                          QStringLiteral("%1 could not be saved: %2")
-                              .arg(output.fileName(), toQ(error.Message)));
-        }
+        if (*format == 10)
+            list.push_back(property("FilterOptions", Any(toOU(kFilteredOptions))));
+        m_instance.guarded(QStringLiteral("saving ") + output.fileName(), [&] {
+            const Reference<css::frame::XStorable> storable(m_component, UNO_QUERY_THROW);
+            storable->storeToURL(fileUrl(staging.filePath(output.fileName())), properties(list));
+        });
 
         // The pictures first, the page last, so that a page never points at missing ones.
         QStringList files = staging.entryList(QDir::Files | QDir::Hidden);
@@ -478,13 +589,15 @@ void LibreOfficeDocument::saveAs(const QList<NamedArgument>& arguments)
 
 void LibreOfficeInstance::quit()
 {
-    if (m_quit) return;
+    if (m_quit)
+        return;
     m_quit = true;
     if (!m_dead) {
         try {
             for (const auto& document : m_documents) {
                 const Reference<css::util::XCloseable> closeable(document, UNO_QUERY);
-                if (closeable.is()) closeable->close(true);
+                if (closeable.is())
+                    closeable->close(true);
             }
             m_documents.clear();
             m_engine.watchdog().arm(m_process->pid(), kQuitLimit);
@@ -495,7 +608,7 @@ void LibreOfficeInstance::quit()
         m_engine.watchdog().disarm();
     }
     forget();
-    if (!m_process->waitForExit(kQuitLimit)) m_process->kill();
+    m_engine.retire(std::move(m_process));
 }
 
 void LibreOfficeInstance::forget()
@@ -508,7 +621,8 @@ LibreOfficeInstance::~LibreOfficeInstance()
 {
     // An instance of ours never outlives its use, even when it was not quit.
     forget();
-    m_process->kill();
+    if (m_process)
+        m_process->kill();
 }
 
 } // namespace

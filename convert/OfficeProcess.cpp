@@ -29,7 +29,8 @@ QString readVersion(const QString& programFolder)
 {
     // The installed major.minor stands in the shared configuration.
     QFile main(programFolder + QStringLiteral("/../share/registry/main.xcd"));
-    if (!main.open(QIODevice::ReadOnly)) return {};
+    if (!main.open(QIODevice::ReadOnly))
+        return {};
     static const QRegularExpression version(
         QStringLiteral("name=\"ooSetupVersion\">\\s*<value>([0-9]+\\.[0-9]+)</value>"));
     const QRegularExpressionMatch match = version.match(QString::fromUtf8(main.readAll()));
@@ -60,7 +61,8 @@ std::optional<Installation> Installation::find()
              .entryList({QStringLiteral("libreoffice*")}, QDir::Dirs | QDir::NoDotAndDotDot))
         candidates << QStringLiteral("/opt/") + folder + QStringLiteral("/program");
     for (const QString& candidate : candidates) {
-        if (auto installation = installationAt(candidate)) return installation;
+        if (auto installation = installationAt(candidate))
+            return installation;
     }
     return std::nullopt;
 }
@@ -98,7 +100,8 @@ std::unique_ptr<ProfileLease> ProfileLease::acquire(const QString& root, const Q
         const QString folder = root + QStringLiteral("/profile-%1").arg(slot);
         const QByteArray lockPath = QFile::encodeName(folder + QStringLiteral(".lock"));
         const int fd = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        if (fd < 0) continue;
+        if (fd < 0)
+            continue;
         if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
             ::close(fd);
             continue;
@@ -108,12 +111,25 @@ std::unique_ptr<ProfileLease> ProfileLease::acquire(const QString& root, const Q
         if (!QFileInfo::exists(settings)) {
             QDir().mkpath(folder + QStringLiteral("/user"));
             QFile file(settings);
-            if (file.open(QIODevice::WriteOnly)) file.write(seed(version));
+            if (file.open(QIODevice::WriteOnly))
+                file.write(seed(version));
         }
         return lease;
     }
     throw Failure(Failure::PermissionDenied,
                   QStringLiteral("No free LibreOffice profile folder in %1.").arg(root));
+}
+
+bool ProfileLease::ready() const
+{
+    return QFileInfo::exists(m_folder + QStringLiteral("/docuflume-ready"));
+}
+
+void ProfileLease::markReady()
+{
+    QFile marker(m_folder + QStringLiteral("/docuflume-ready"));
+    if (marker.open(QIODevice::WriteOnly))
+        marker.write("set up\n");
 }
 
 ProfileLease::~ProfileLease()
@@ -132,21 +148,38 @@ std::unique_ptr<OfficeProcess> OfficeProcess::start(const Installation& installa
 {
     std::unique_ptr<OfficeProcess> process(
         new OfficeProcess(installation, std::move(profile), pipeName));
+    process->prepareProfile();
     process->launch();
     return process;
 }
 
-void OfficeProcess::launch()
+void OfficeProcess::prepareProfile()
+{
+    if (m_profile->ready())
+        return;
+    // Two tries: a first run may still ask for a restart.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        m_pid = spawn({"--terminate_after_init"});
+        m_status.reset();
+        if (!waitForExit(std::chrono::seconds(60)))
+            kill();
+        if (m_status == 0) {
+            m_profile->markReady();
+            return;
+        }
+    }
+}
+
+pid_t OfficeProcess::spawn(const std::vector<QByteArray>& extraArguments)
 {
     // Everything the child needs is prepared before the fork: after it, only calls that
     // are safe in a forked copy of a threaded program are made.
     const QByteArray program = QFile::encodeName(m_installation.executable());
-    const QByteArray accept = "--accept=pipe,name=" + m_pipeName.toUtf8() + ";urp;";
     const QByteArray profile =
         "-env:UserInstallation=" + QUrl::fromLocalFile(m_profile->folder()).toEncoded();
-    std::vector<QByteArray> arguments = {program,         "--headless", "--invisible",
-                                         "--norestore",   "--nologo",   "--nodefault",
-                                         "--nolockcheck", accept,       profile};
+    std::vector<QByteArray> arguments = {program,    "--headless",  "--invisible",   "--norestore",
+                                         "--nologo", "--nodefault", "--nolockcheck", profile};
+    arguments.insert(arguments.end(), extraArguments.begin(), extraArguments.end());
     std::vector<char*> argv;
     for (QByteArray& argument : arguments)
         argv.push_back(argument.data());
@@ -160,7 +193,8 @@ void OfficeProcess::launch()
     if (pid == 0) {
         ::setsid();                         // a group of its own, so that a kill reaches all of it
         ::prctl(PR_SET_PDEATHSIG, SIGKILL); // and it dies with us
-        if (::getppid() != parent) ::_exit(127);
+        if (::getppid() != parent)
+            ::_exit(127);
         const int null = ::open("/dev/null", O_RDWR);
         if (null >= 0) {
             ::dup2(null, STDIN_FILENO);
@@ -168,10 +202,16 @@ void OfficeProcess::launch()
             ::dup2(null, STDERR_FILENO);
         }
         ::close_range(3, ~0U, 0);
+        // The program's own path as argv[0]: LibreOffice finds its installation from it.
         ::execv(argv[0], argv.data());
         ::_exit(127);
     }
-    m_pid = pid;
+    return pid;
+}
+
+void OfficeProcess::launch()
+{
+    m_pid = spawn({"--accept=pipe,name=" + m_pipeName.toUtf8() + ";urp;"});
     m_status.reset();
 }
 
@@ -183,7 +223,8 @@ void OfficeProcess::restart()
 
 std::optional<int> OfficeProcess::exitStatus()
 {
-    if (m_status || m_pid <= 0) return m_status;
+    if (m_status || m_pid <= 0)
+        return m_status;
     int status = 0;
     if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
         m_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
@@ -196,7 +237,8 @@ bool OfficeProcess::waitForExit(std::chrono::milliseconds limit)
 {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     while (!exitStatus()) {
-        if (std::chrono::steady_clock::now() >= deadline) return false;
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     return true;
@@ -204,7 +246,8 @@ bool OfficeProcess::waitForExit(std::chrono::milliseconds limit)
 
 void OfficeProcess::kill()
 {
-    if (m_pid <= 0 || m_status) return;
+    if (m_pid <= 0 || m_status)
+        return;
     ::kill(-m_pid, SIGKILL);
     int status = 0;
     ::waitpid(m_pid, &status, 0);
@@ -280,13 +323,21 @@ bool foreignOfficeRunning(const QString& ourProfiles)
     for (const QString& entry : entries) {
         bool isPid = false;
         entry.toInt(&isPid);
-        if (!isPid) continue;
+        if (!isPid)
+            continue;
         const QString folder = QStringLiteral("/proc/") + entry;
-        if (QFileInfo(folder).ownerId() != user) continue;
-        QFile comm(folder + QStringLiteral("/comm"));
-        if (!comm.open(QIODevice::ReadOnly) || comm.readAll().trimmed() != "soffice.bin") continue;
+        if (QFileInfo(folder).ownerId() != user)
+            continue;
+        QFile stat(folder + QStringLiteral("/stat"));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        // "pid (name) state ...": an ended process that is not reaped yet runs nothing.
+        const QByteArray status = stat.readAll();
+        if (!status.contains("(soffice.bin) ") || status.contains("(soffice.bin) Z"))
+            continue;
         QFile commandLine(folder + QStringLiteral("/cmdline"));
-        if (commandLine.open(QIODevice::ReadOnly) && commandLine.readAll().contains(ours)) continue;
+        if (commandLine.open(QIODevice::ReadOnly) && commandLine.readAll().contains(ours))
+            continue;
         return true;
     }
     return false;

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <vector>
 
 // The LibreOffice processes behind the engine: finding the installation, private profiles,
 // starting and ending instances, and the watchdog that ends one that hangs. No UNO here.
@@ -38,6 +39,10 @@ public:
     ProfileLease& operator=(const ProfileLease&) = delete;
 
     const QString& folder() const { return m_folder; }
+    // A profile that no instance has run in yet; the first start then ends itself and asks
+    // to be started again, so such a profile is set up by a short run of its own first.
+    bool ready() const;
+    void markReady();
 
     // The profile's settings that make an instance start without its first-run checks.
     static QByteArray seed(const QString& version);
@@ -75,6 +80,8 @@ public:
 private:
     OfficeProcess(const Installation& installation, std::unique_ptr<ProfileLease> profile,
                   QString pipeName);
+    void prepareProfile();
+    pid_t spawn(const std::vector<QByteArray>& extraArguments);
     void launch();
     void cleanUp();
 

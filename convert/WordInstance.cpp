@@ -28,7 +28,8 @@ bool CheckWordInstalled(WordAutomation* word, Prompts& prompts, QWidget* owner,
 {
     std::unique_ptr<WordApplication> instance;
     try {
-        if (word) instance = word->create();
+        if (word)
+            instance = word->create();
     } catch (...) {
         // Not startable: said below.
     }
@@ -46,7 +47,8 @@ bool CheckWordInstalled(WordAutomation* word, Prompts& prompts, QWidget* owner,
 
 bool IsWordRunning(WordAutomation* word)
 {
-    if (!word) return false;
+    if (!word)
+        return false;
     try {
         const auto running = word->attachRunning();
         return running && running->name() == word->productName();
@@ -57,7 +59,8 @@ bool IsWordRunning(WordAutomation* word)
 
 bool WarnIfWordOpen(WordAutomation* word, Prompts& prompts, QWidget* owner, const QString& title)
 {
-    if (!IsWordRunning(word)) return false;
+    if (!IsWordRunning(word))
+        return false;
     const MessageAnswer answer =
         prompts.message(owner, {kMayBeOpen, title, MessageIcon::None, MessageButtons::YesNo});
     return answer != MessageAnswer::Yes;

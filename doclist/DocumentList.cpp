@@ -48,7 +48,8 @@ void DocumentList::RemoveDocument(int position)
 
 void DocumentList::Clear()
 {
-    if (m_rows.isEmpty()) return;
+    if (m_rows.isEmpty())
+        return;
     beginResetModel();
     m_rows.clear();
     endResetModel();
@@ -69,19 +70,22 @@ QVariant DocumentList::data(const QModelIndex& index, int role) const
 {
     if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
         return {};
-    if (role == Qt::DisplayRole) return m_rows.at(index.row());
+    if (role == Qt::DisplayRole)
+        return m_rows.at(index.row());
     return {};
 }
 
 QVariant DocumentList::headerData(int section, Qt::Orientation orientation, int role) const
 {
-    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section != 0) return {};
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section != 0)
+        return {};
     return m_headers.isEmpty() ? QString() : m_headers.first();
 }
 
 Qt::ItemFlags DocumentList::flags(const QModelIndex& index) const
 {
-    if (!index.isValid()) return Qt::ItemIsDropEnabled;
+    if (!index.isValid())
+        return Qt::ItemIsDropEnabled;
     return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
 }
 

@@ -12,7 +12,8 @@ ErrorTrap::ErrorTrap(Prompts& prompts, QWidget* owner, QString location)
 
 bool ErrorTrap::start(int line)
 {
-    if (m_left) return false;
+    if (m_left)
+        return false;
     m_line = line;
     return true;
 }

@@ -41,7 +41,8 @@ public:
     // Numbered statement. Returns true when it ran without failing.
     template <typename Statement> bool operator()(int line, Statement&& statement)
     {
-        if (!start(line)) return false;
+        if (!start(line))
+            return false;
         try {
             std::forward<Statement>(statement)();
             return true;
@@ -54,7 +55,8 @@ public:
     // Numbered branch condition: its value, or true when evaluating it failed.
     template <typename Condition> bool when(int line, Condition&& condition)
     {
-        if (!start(line)) return false;
+        if (!start(line))
+            return false;
         try {
             return static_cast<bool>(std::forward<Condition>(condition)());
         } catch (...) {
@@ -67,7 +69,8 @@ public:
     template <typename Expression, typename T>
     T value(int line, Expression&& expression, T fallback)
     {
-        if (!start(line)) return fallback;
+        if (!start(line))
+            return fallback;
         try {
             return std::forward<Expression>(expression)();
         } catch (...) {

@@ -20,7 +20,8 @@ namespace {
 // A path the kernel can take: no embedded NUL, which would silently cut the path short.
 std::optional<QByteArray> nativePath(const QString& path)
 {
-    if (path.isEmpty() || path.contains(QChar(0))) return std::nullopt;
+    if (path.isEmpty() || path.contains(QChar(0)))
+        return std::nullopt;
     return QFile::encodeName(path);
 }
 
@@ -55,25 +56,29 @@ int GetAttr(const QString& path)
 {
     const QString cleaned = withoutTrailingSeparators(path);
     const auto native = nativePath(cleaned);
-    if (!native) throw Failure::fileNotFound();
+    if (!native)
+        throw Failure::fileNotFound();
 
     struct stat own
     {
     };
-    if (::lstat(native->constData(), &own) != 0) throw failureFromErrno(errno);
+    if (::lstat(native->constData(), &own) != 0)
+        throw failureFromErrno(errno);
 
     struct stat target = own;
     const bool isLink = S_ISLNK(own.st_mode);
     const bool resolved = !isLink || ::stat(native->constData(), &target) == 0;
 
     int attributes = 0;
-    if (isLink) attributes |= ReparsePoint;
+    if (isLink)
+        attributes |= ReparsePoint;
     if (resolved) {
         if (S_ISDIR(target.st_mode))
             attributes |= Directory;
         else if (S_ISREG(target.st_mode))
             attributes |= Archive;
-        if ((target.st_mode & S_IWUSR) == 0) attributes |= ReadOnly;
+        if ((target.st_mode & S_IWUSR) == 0)
+            attributes |= ReadOnly;
     }
     const qsizetype slash = cleaned.lastIndexOf(u'/');
     if (cleaned.mid(slash + 1).startsWith(u'.') && cleaned != QLatin1String("/"))
@@ -84,14 +89,17 @@ int GetAttr(const QString& path)
 bool canOpenAsFile(const QString& path)
 {
     const auto native = nativePath(path);
-    if (!native) return false;
+    if (!native)
+        return false;
     // Only regular files are documents; opening a device may have side effects.
     struct stat info
     {
     };
-    if (::stat(native->constData(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+    if (::stat(native->constData(), &info) != 0 || !S_ISREG(info.st_mode))
+        return false;
     const int fd = ::open(native->constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) return false;
+    if (fd < 0)
+        return false;
     const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
     ::close(fd);
     return regular;
@@ -124,13 +132,16 @@ bool forEachEntry(const QString& folder,
                   const std::function<bool(const QString& name, bool isFolder)>& visit)
 {
     const auto native = nativePath(folder);
-    if (!native) return false;
+    if (!native)
+        return false;
     DIR* dir = ::opendir(native->constData());
-    if (!dir) return false;
+    if (!dir)
+        return false;
     const int dirFd = ::dirfd(dir);
     while (const dirent* entry = ::readdir(dir)) {
         const char* name = entry->d_name;
-        if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
+        if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
+            continue;
         bool isFolder = entry->d_type == DT_DIR;
         if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
             struct stat info
@@ -138,7 +149,8 @@ bool forEachEntry(const QString& folder,
             };
             isFolder = ::fstatat(dirFd, name, &info, 0) == 0 && S_ISDIR(info.st_mode);
         }
-        if (!visit(QFile::decodeName(name), isFolder)) break;
+        if (!visit(QFile::decodeName(name), isFolder))
+            break;
     }
     ::closedir(dir);
     return true;
@@ -149,7 +161,8 @@ std::optional<QString> desktopFolder()
     // The XDG desktop folder; machines without one keep their files in the home folder.
     for (const auto location : {QStandardPaths::DesktopLocation, QStandardPaths::HomeLocation}) {
         const QString path = QStandardPaths::writableLocation(location);
-        if (!path.isEmpty() && QFileInfo(path).isDir()) return QDir::cleanPath(path);
+        if (!path.isEmpty() && QFileInfo(path).isDir())
+            return QDir::cleanPath(path);
     }
     return std::nullopt;
 }

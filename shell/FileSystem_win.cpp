@@ -36,9 +36,11 @@ Failure failureFromError(DWORD error)
 
 int GetAttr(const QString& path)
 {
-    if (path.isEmpty() || path.contains(QChar(0))) throw Failure::fileNotFound();
+    if (path.isEmpty() || path.contains(QChar(0)))
+        throw Failure::fileNotFound();
     const DWORD attributes = ::GetFileAttributesW(nativePath(path).c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) throw failureFromError(::GetLastError());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        throw failureFromError(::GetLastError());
     // Only the classic bits: the newer ones (not indexed, ...) would spoil exact comparisons.
     return static_cast<int>(attributes &
                             (ReadOnly | Hidden | System | Directory | Archive | ReparsePoint));
@@ -46,18 +48,21 @@ int GetAttr(const QString& path)
 
 bool canOpenAsFile(const QString& path)
 {
-    if (path.isEmpty() || path.contains(QChar(0))) return false;
+    if (path.isEmpty() || path.contains(QChar(0)))
+        return false;
     const HANDLE handle =
         ::CreateFileW(nativePath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                       OPEN_EXISTING, FILE_FLAG_NO_BUFFERING | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return false;
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
     ::CloseHandle(handle);
     return true;
 }
 
 bool canReadModificationTime(const QString& path)
 {
-    if (path.isEmpty() || path.contains(QChar(0))) return false;
+    if (path.isEmpty() || path.contains(QChar(0)))
+        return false;
     WIN32_FILE_ATTRIBUTE_DATA data{};
     return ::GetFileAttributesExW(nativePath(path).c_str(), GetFileExInfoStandard, &data) != 0;
 }
@@ -72,17 +77,22 @@ bool sameFile(const QString& first, const QString& second)
 bool forEachEntry(const QString& folder,
                   const std::function<bool(const QString& name, bool isFolder)>& visit)
 {
-    if (folder.isEmpty() || folder.contains(QChar(0))) return false;
+    if (folder.isEmpty() || folder.contains(QChar(0)))
+        return false;
     QString pattern = QDir::toNativeSeparators(folder);
-    if (!pattern.endsWith(u'\\')) pattern += u'\\';
+    if (!pattern.endsWith(u'\\'))
+        pattern += u'\\';
     pattern += u'*';
     WIN32_FIND_DATAW found{};
     const HANDLE search = ::FindFirstFileW(pattern.toStdWString().c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return ::GetLastError() == ERROR_FILE_NOT_FOUND;
+    if (search == INVALID_HANDLE_VALUE)
+        return ::GetLastError() == ERROR_FILE_NOT_FOUND;
     do {
         const QString name = QString::fromWCharArray(found.cFileName);
-        if (name == QLatin1String(".") || name == QLatin1String("..")) continue;
-        if (!visit(name, (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)) break;
+        if (name == QLatin1String(".") || name == QLatin1String(".."))
+            continue;
+        if (!visit(name, (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0))
+            break;
     } while (::FindNextFileW(search, &found));
     ::FindClose(search);
     return true;

@@ -16,7 +16,8 @@ QString collapseOnce(QStringView text, QChar separator)
     result.reserve(text.size());
     for (qsizetype i = 0; i < text.size(); ++i) {
         result += text[i];
-        if (text[i] == separator && i + 1 < text.size() && text[i + 1] == separator) ++i;
+        if (text[i] == separator && i + 1 < text.size() && text[i + 1] == separator)
+            ++i;
     }
     return result;
 }
@@ -60,7 +61,8 @@ QString GetFileName(const QString& path, QChar separator)
 
 QString CollapseDoubleBackslashes(const QString& path, QChar separator, LeadingSeparators leading)
 {
-    if (!path.startsWith(separator)) return collapseOnce(path, separator);
+    if (!path.startsWith(separator))
+        return collapseOnce(path, separator);
     qsizetype lead = 0;
     while (lead < path.size() && path[lead] == separator)
         ++lead;
@@ -89,14 +91,16 @@ bool IsExistingFile(const QString& path)
 
 bool MatchesWildcard(const QString& name, const QString& pattern)
 {
-    if (matches(name, pattern)) return true;
+    if (matches(name, pattern))
+        return true;
     return pattern.endsWith(QLatin1String(".*")) && matches(name, QStringView(pattern).chopped(2));
 }
 
 QStringList ListFilesByPattern(const QString& folder, const QString& pattern)
 {
     QString prefix = folder;
-    if (!prefix.endsWith(kSeparator)) prefix += kSeparator;
+    if (!prefix.endsWith(kSeparator))
+        prefix += kSeparator;
 
     QStringList names;
     names.reserve(100);
@@ -110,9 +114,11 @@ QStringList ListFilesByPattern(const QString& folder, const QString& pattern)
 
 QString GetSpecialFolderBuffer(int folderId)
 {
-    if (folderId != kDesktopFolderId) return {};
+    if (folderId != kDesktopFolderId)
+        return {};
     const auto path = fs::desktopFolder();
-    if (!path) return {};
+    if (!path)
+        return {};
     QString buffer = *path + QChar(0);
     if (buffer.size() < kSpecialFolderBufferSize)
         buffer += QString(kSpecialFolderBufferSize - buffer.size(), u' ');
@@ -123,9 +129,11 @@ QString GetDesktopPath()
 {
     const QString buffer = GetSpecialFolderBuffer(kDesktopFolderId);
     const qsizetype end = buffer.lastIndexOf(QChar(0));
-    if (end < 0) throw Failure::invalidArgument();
+    if (end < 0)
+        throw Failure::invalidArgument();
     QString path = buffer.left(end);
-    if (!path.endsWith(kSeparator)) path += kSeparator;
+    if (!path.endsWith(kSeparator))
+        path += kSeparator;
     return path;
 }
 

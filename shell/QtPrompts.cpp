@@ -24,7 +24,8 @@ MessageAnswer QtPrompts::message(QWidget* owner, const MessageRequest& request)
         box.setStandardButtons(QMessageBox::Ok);
     }
     const int answer = box.exec();
-    if (request.buttons == MessageButtons::Ok) return MessageAnswer::Ok;
+    if (request.buttons == MessageButtons::Ok)
+        return MessageAnswer::Ok;
     return answer == QMessageBox::Yes ? MessageAnswer::Yes : MessageAnswer::No;
 }
 
@@ -44,7 +45,8 @@ QStringList QtPrompts::openFiles(QWidget* owner, const OpenFilesRequest& request
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setNameFilters(request.filters);
     dialog.selectNameFilter(request.selectedFilter);
-    if (dialog.exec() != QDialog::Accepted) return {};
+    if (dialog.exec() != QDialog::Accepted)
+        return {};
     return dialog.selectedFiles();
 }
 

@@ -218,7 +218,8 @@ private Q_SLOTS:
         // The user switches to "Filtered" while the second document opens: the flavour is
         // read after the open, for that document and those after it.
         automation().onOpen = [&](const QString& path) {
-            if (path == QLatin1String("/d/2.doc")) filtered->setChecked(true);
+            if (path == QLatin1String("/d/2.doc"))
+                filtered->setChecked(true);
         };
         m_form->PushButton2_Click();
         QCOMPARE(formats(), (QList<int>{8, 10, 10}));
@@ -239,8 +240,10 @@ private Q_SLOTS:
     {
         add({"/d/1.doc", "/d/2.doc", "/d/3.doc", "/d/4.doc"});
         automation().onOpen = [&](const QString& path) {
-            if (path == QLatin1String("/d/1.doc")) m_form->documents().RemoveDocument(4);
-            if (path == QLatin1String("/d/2.doc")) m_form->documents().Clear();
+            if (path == QLatin1String("/d/1.doc"))
+                m_form->documents().RemoveDocument(4);
+            if (path == QLatin1String("/d/2.doc"))
+                m_form->documents().Clear();
         };
         m_form->PushButton2_Click();
         QCOMPARE(automation().opened,

@@ -109,7 +109,8 @@ private Q_SLOTS:
         for (int i = 1; i <= 5; ++i) {
             line(142, [] {});
             line(144, [&] {
-                if (i == 3) fail(QStringLiteral("The document could not be opened."));
+                if (i == 3)
+                    fail(QStringLiteral("The document could not be opened."));
                 exported << i;
             });
             line(146, [] {});
@@ -150,8 +151,10 @@ private Q_SLOTS:
         QList<int> seen;
         line.setHandler([&](const Failure& failure, int at) {
             seen << at;
-            if (failure.number() == Failure::BufferTooSmall) return ErrorTrap::Outcome::Leave;
-            if (failure.number() == Failure::PermissionDenied) return ErrorTrap::Outcome::Resume;
+            if (failure.number() == Failure::BufferTooSmall)
+                return ErrorTrap::Outcome::Leave;
+            if (failure.number() == Failure::PermissionDenied)
+                return ErrorTrap::Outcome::Resume;
             return ErrorTrap::Outcome::Report;
         });
         QStringList trace;

@@ -24,7 +24,8 @@ namespace {
 QString makeFile(const QString& path, const QByteArray& contents = "content")
 {
     QFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) qFatal("cannot create %s", qPrintable(path));
+    if (!file.open(QIODevice::WriteOnly))
+        qFatal("cannot create %s", qPrintable(path));
     file.write(contents);
     return path;
 }
@@ -33,11 +34,13 @@ QString makeFile(const QString& path, const QByteArray& contents = "content")
 // process that has dropped to an unprivileged user. Returns the check's answer.
 bool askAsUnprivileged(const std::function<bool()>& check)
 {
-    if (::geteuid() != 0) return check();
+    if (::geteuid() != 0)
+        return check();
     const pid_t child = ::fork();
     if (child == 0) {
         const uid_t nobody = 65534;
-        if (::setgid(nobody) != 0 || ::setuid(nobody) != 0) ::_exit(2);
+        if (::setgid(nobody) != 0 || ::setuid(nobody) != 0)
+            ::_exit(2);
         ::_exit(check() ? 1 : 0);
     }
     int status = 0;

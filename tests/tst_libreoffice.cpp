@@ -46,7 +46,8 @@ void write(const QString& path, const QByteArray& bytes)
 QString readAll(const QString& path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return {};
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
     return QString::fromUtf8(file.readAll());
 }
 
@@ -58,12 +59,14 @@ QList<qint64> officeProcesses(const QString& root)
     for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
         bool isPid = false;
         const qint64 pid = entry.toLongLong(&isPid);
-        if (!isPid) continue;
+        if (!isPid)
+            continue;
         QFile commandLine(QStringLiteral("/proc/%1/cmdline").arg(entry));
         if (commandLine.open(QIODevice::ReadOnly) && commandLine.readAll().contains(ours)) {
             // A process that is gone but not yet reaped no longer counts.
             QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
-            if (stat.open(QIODevice::ReadOnly) && stat.readAll().contains(") Z ")) continue;
+            if (stat.open(QIODevice::ReadOnly) && stat.readAll().contains(") Z "))
+                continue;
             found << pid;
         }
     }
@@ -79,7 +82,8 @@ class TestLibreOffice : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
-        if (!office::Installation::find()) QSKIP("LibreOffice is not installed");
+        if (!office::Installation::find())
+            QSKIP("LibreOffice is not installed");
         QVERIFY(m_work.isValid());
         m_root = m_work.filePath(QStringLiteral("profiles"));
         m_out = m_work.filePath(QStringLiteral("out"));
@@ -123,7 +127,8 @@ private Q_SLOTS:
     void cleanupTestCase()
     {
         m_engine.reset();
-        if (!m_root.isEmpty()) QCOMPARE(officeProcesses(m_root), QList<qint64>());
+        if (!m_root.isEmpty())
+            QCOMPARE(officeProcesses(m_root), QList<qint64>());
     }
 
     void convertsOwnDocuments_data()
@@ -177,7 +182,8 @@ private Q_SLOTS:
         QFETCH(QString, name);
         QFETCH(QString, text);
         QFETCH(int, pictures);
-        if (!QFileInfo::exists(kCorpus)) QSKIP("the shared corpus is not here");
+        if (!QFileInfo::exists(kCorpus))
+            QSKIP("the shared corpus is not here");
         for (const int format : {int(HtmlNormal), int(HtmlFiltered)}) {
             const QString stem =
                 QStringLiteral("corpus-%1-%2").arg(QFileInfo(name).completeBaseName()).arg(format);
@@ -272,7 +278,7 @@ private Q_SLOTS:
     {
 
         auto* word = m_engine.get();
-        QVERIFY(!IsWordRunning(word));
+        QVERIFY2(!IsWordRunning(word), qPrintable(allOffices()));
         // An office the user runs, with a profile that is not one of ours.
         QProcess user;
         user.start(office::Installation::find()->executable(),
@@ -287,10 +293,28 @@ private Q_SLOTS:
     }
 
 private:
+    static QString allOffices()
+    {
+        QString list;
+        for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+            QFile comm(QStringLiteral("/proc/%1/comm").arg(entry));
+            if (!comm.open(QIODevice::ReadOnly) || comm.readAll().trimmed() != "soffice.bin")
+                continue;
+            QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+            QFile commandLine(QStringLiteral("/proc/%1/cmdline").arg(entry));
+            stat.open(QIODevice::ReadOnly);
+            commandLine.open(QIODevice::ReadOnly);
+            list += QString::fromLocal8Bit(stat.readAll().left(60)) + u' ' +
+                    QString::fromLocal8Bit(commandLine.readAll().replace('\0', ' ')) + u'\n';
+        }
+        return list;
+    }
+
     void makeBadDocuments()
     {
         const QString own = m_own + u'/';
-        if (QFile::exists(own + QStringLiteral("zero.docx"))) return;
+        if (QFile::exists(own + QStringLiteral("zero.docx")))
+            return;
         write(own + QStringLiteral("zero.docx"), {});
         QByteArray random(20000, Qt::Uninitialized);
         for (char& byte : random)

@@ -122,7 +122,8 @@ private:
     {
         auto* widget = m_form->findChild<QWidget*>(QLatin1String(name));
         QVERIFY2(widget, name);
-        if (auto* list = qobject_cast<QTableView*>(widget)) widget = list->viewport();
+        if (auto* list = qobject_cast<QTableView*>(widget))
+            widget = list->viewport();
         const QPoint local = offset.isNull() ? widget->rect().center() : offset;
         QTest::mouseMove(m_form.get(), widget->mapTo(m_form.get(), local));
         QApplication::processEvents();

@@ -208,8 +208,10 @@ MessageAnswer Form1::MsgBox(const QString& text, MessageButtons buttons)
 
 std::optional<int> Form1::SelectedFileFormat() const
 {
-    if (Option1->isChecked()) return HtmlNormal;
-    if (Option2->isChecked()) return HtmlFiltered;
+    if (Option1->isChecked())
+        return HtmlNormal;
+    if (Option2->isChecked())
+        return HtmlFiltered;
     return std::nullopt;
 }
 
@@ -240,7 +242,8 @@ void Form1::setMousePointer(int value)
 void Form1::setMouseIcon(const QCursor& cursor)
 {
     m_mouseIcon = cursor;
-    if (m_mousePointer == PointerCustom) setMousePointer(PointerCustom);
+    if (m_mousePointer == PointerCustom)
+        setMousePointer(PointerCustom);
 }
 
 void Form1::setProgressText(const QString& text)
@@ -255,7 +258,8 @@ QString Form1::progressText() const
 
 void Form1::applyHoverRule(int pointer)
 {
-    if (m_mousePointer != PointerHourglass) setMousePointer(pointer);
+    if (m_mousePointer != PointerHourglass)
+        setMousePointer(pointer);
 }
 
 void Form1::PushButton1_MouseMove()
@@ -361,7 +365,8 @@ bool Form1::eventFilter(QObject* watched, QEvent* event)
 void Form1::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
-    if (m_placed) return;
+    if (m_placed)
+        return;
     m_placed = true;
     if (const QScreen* screen = this->screen()) {
         QRect frame = frameGeometry();

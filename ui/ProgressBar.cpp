@@ -6,7 +6,8 @@ ProgressBar::ProgressBar(QWidget* parent) : QProgressBar(parent) {}
 
 void ProgressBar::setText(const QString& text)
 {
-    if (text == m_text) return;
+    if (text == m_text)
+        return;
     m_text = text;
     update();
 }

@@ -26,7 +26,8 @@ class RecordingApplication final : public WordApplication
 public:
     RecordingApplication(RecordingAutomation& owner, bool ours) : m_owner(owner), m_ours(ours)
     {
-        if (m_ours) ++m_owner.liveInstances;
+        if (m_ours)
+            ++m_owner.liveInstances;
     }
 
     ~RecordingApplication() override
@@ -44,7 +45,8 @@ public:
     {
         m_owner.step(QStringLiteral("open"), QStringLiteral("open ") + path);
         m_owner.opened.append(path);
-        if (m_owner.onOpen) m_owner.onOpen(path);
+        if (m_owner.onOpen)
+            m_owner.onOpen(path);
         return std::make_unique<RecordingDocument>(m_owner);
     }
 

@@ -5,8 +5,10 @@ namespace docuflume::test {
 MessageAnswer RecordingPrompts::message(QWidget*, const MessageRequest& request)
 {
     messages.append(request);
-    if (onMessage) onMessage(request);
-    if (!messageAnswers.isEmpty()) return messageAnswers.takeFirst();
+    if (onMessage)
+        onMessage(request);
+    if (!messageAnswers.isEmpty())
+        return messageAnswers.takeFirst();
     return request.buttons == MessageButtons::YesNo ? MessageAnswer::Yes : MessageAnswer::Ok;
 }
 
