@@ -5,7 +5,13 @@
 #include "convert/LibreOfficeAutomation.h"
 #include "convert/OfficeProcess.h"
 #include "convert/WordInstance.h"
+#include "doclist/DocumentList.h"
 #include "shell/Failure.h"
+#include "support/TestPlatform.h"
+#include "ui/Form1.h"
+
+#include <QLineEdit>
+#include <QPushButton>
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -274,10 +280,37 @@ private Q_SLOTS:
         QTRY_COMPARE(officeProcesses(m_root), QList<qint64>());
     }
 
+    void startButtonConvertsForReal()
+    {
+        test::TestPlatform platform;
+        Platform services = platform.services();
+        services.automation = m_engine.get();
+        Form1 form(services);
+        form.Form_Load();
+        const QString out = m_work.filePath(QStringLiteral("window-out"));
+        QVERIFY(QDir().mkpath(out));
+        form.findChild<QLineEdit*>(QStringLiteral("Text1"))->setText(out);
+        makeBadDocuments();
+        for (const char* name : {"own.docx", "random.doc", "own.rtf"})
+            form.documents().AddDocument(m_own + u'/' + QLatin1String(name));
+
+        form.findChild<QPushButton*>(QStringLiteral("PushButton2"))->click();
+
+        QCOMPARE(platform.prompts.messages.size(), 2);
+        QVERIFY(platform.prompts.messages[0].text.contains(QStringLiteral("random.doc")));
+        QVERIFY(platform.prompts.messages[0].text.contains(QStringLiteral("at line 144\r")));
+        QCOMPARE(platform.prompts.messages[1].text, QStringLiteral("Done."));
+        QVERIFY(readAll(out + QStringLiteral("/own.htm")).simplified().contains(kOwnText));
+        QVERIFY(!QFile::exists(out + QStringLiteral("/random.htm")));
+    }
+
     void startupCheckAndRunningOffice()
     {
 
         auto* word = m_engine.get();
+        test::RecordingPrompts prompts;
+        QVERIFY(CheckWordInstalled(word, prompts, nullptr, QStringLiteral("Docuflume")));
+        QVERIFY(prompts.messages.isEmpty());
         QVERIFY2(!IsWordRunning(word), qPrintable(allOffices()));
         // An office the user runs, with a profile that is not one of ours.
         QProcess user;
@@ -345,5 +378,5 @@ private:
     std::unique_ptr<WordAutomation> m_engine;
 };
 
-QTEST_GUILESS_MAIN(TestLibreOffice)
+QTEST_MAIN(TestLibreOffice)
 #include "tst_libreoffice.moc"
