@@ -304,6 +304,19 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(out + QStringLiteral("/random.htm")));
     }
 
+    void instanceDiesWithItsProgram()
+    {
+        const QString root = m_work.filePath(QStringLiteral("killed-profiles"));
+        QProcess holder;
+        holder.start(QStringLiteral(HOLDINSTANCE), {root});
+        QVERIFY(holder.waitForReadyRead(60000));
+        QCOMPARE(holder.readLine().trimmed(), QByteArray("ready"));
+        QCOMPARE(officeProcesses(root).size(), 1);
+        holder.kill(); // no chance to clean up
+        QVERIFY(holder.waitForFinished());
+        QTRY_COMPARE(officeProcesses(root), QList<qint64>());
+    }
+
     void startupCheckAndRunningOffice()
     {
 
