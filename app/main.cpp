@@ -11,6 +11,8 @@ int main(int argc, char* argv[])
     docuflume::DesktopPlatform platform;
     docuflume::Form1 form(platform.services());
     form.Form_Load();
+    if (form.endRequested())
+        return 0; // no word processor: said so, and nothing more to do
     form.show();
     return QApplication::exec();
 }

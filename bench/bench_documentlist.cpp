@@ -7,7 +7,7 @@
 #include "app/SettingsStore.h"
 #include "doclist/DocumentList.h"
 #include "shell/Chance.h"
-#include "shell/QtPrompts.h"
+#include "tools/QuietServices.h"
 #include "ui/Form1.h"
 
 #include <QApplication>
@@ -58,9 +58,11 @@ int main(int argc, char* argv[])
     QTemporaryDir scratch;
     const auto settings =
         docuflume::makeIniSettingsStore(scratch.filePath(QStringLiteral("s.ini")));
-    docuflume::QtPrompts prompts;
+    docuflume::tools::QuietPrompts prompts;
+    docuflume::tools::IdleAutomation automation;
     docuflume::Platform platform;
     platform.prompts = &prompts;
+    platform.automation = &automation;
     platform.settings = settings.get();
 
     auto run = [&](const char* label, int yieldEvery) {

@@ -203,6 +203,8 @@ public:
         : m_options(options), m_installation(office::Installation::find()),
           m_profileRoot(options.profileRoot.isEmpty() ? office::profileRoot() : options.profileRoot)
     {
+        // Writing to an office that has just died must fail the call, not end the program.
+        ::signal(SIGPIPE, SIG_IGN);
         m_spareTimer.setSingleShot(true);
         QObject::connect(&m_spareTimer, &QTimer::timeout, &m_spareTimer, [this] {
             m_spare.reset();

@@ -1,5 +1,9 @@
 #pragma once
 
+#include <QString>
+
+#include <functional>
+
 namespace docuflume {
 
 class Clock;
@@ -17,6 +21,10 @@ struct Platform
     WordAutomation* automation = nullptr;
     Clock* clock = nullptr;
     RandomSource* random = nullptr;
+    // The folder the program's own files are found in; empty for the program's folder.
+    QString programFolder;
+    // Ends the program at once; the program ends in its ordinary way without it.
+    std::function<void()> endProgram;
 };
 
 } // namespace docuflume

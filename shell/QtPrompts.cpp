@@ -43,8 +43,13 @@ QStringList QtPrompts::openFiles(QWidget* owner, const OpenFilesRequest& request
     QFileDialog dialog(owner, request.title);
     dialog.setFileMode(QFileDialog::ExistingFiles);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setNameFilters(request.filters);
-    dialog.selectNameFilter(request.selectedFilter);
+    QStringList filters = request.filters;
+#ifndef Q_OS_WIN
+    // "*.*" is every file on Windows; here it would leave out names without a dot.
+    filters.replaceInStrings(QStringLiteral("(*.*)"), QStringLiteral("(*)"));
+#endif
+    dialog.setNameFilters(filters);
+    dialog.selectNameFilter(filters.value(request.filters.indexOf(request.selectedFilter)));
     if (dialog.exec() != QDialog::Accepted)
         return {};
     return dialog.selectedFiles();

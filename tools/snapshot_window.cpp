@@ -7,7 +7,7 @@
 #include "app/SettingsStore.h"
 #include "doclist/DocumentList.h"
 #include "shell/Chance.h"
-#include "shell/QtPrompts.h"
+#include "tools/QuietServices.h"
 #include "ui/Form1.h"
 
 #include <QApplication>
@@ -33,11 +33,13 @@ int main(int argc, char* argv[])
     QTemporaryDir scratch;
     const auto settings =
         docuflume::makeIniSettingsStore(scratch.filePath(QStringLiteral("settings.ini")));
-    docuflume::QtPrompts prompts;
+    docuflume::tools::QuietPrompts prompts;
+    docuflume::tools::IdleAutomation automation;
     const auto clock = docuflume::makeSystemClock();
     const auto random = docuflume::makeStandardRandomSource();
     docuflume::Platform platform;
     platform.prompts = &prompts;
+    platform.automation = &automation;
     platform.settings = settings.get();
     platform.clock = clock.get();
     platform.random = random.get();

@@ -3,11 +3,13 @@
 #include "convert/ExportDocument.h"
 #include "doclist/DocumentList.h"
 #include "shell/ErrorTrap.h"
+#include "ui/Colours.h"
 #include "ui/Design.h"
 #include "ui/FrameBox.h"
 #include "ui/ProgressBar.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLineEdit>
@@ -21,8 +23,6 @@
 
 namespace docuflume {
 namespace {
-
-const QString kFormLoad = QStringLiteral("in Quarnel2021/08/31.Form1.Form_Load ");
 
 const QString kListTip =
     QStringLiteral("Drag and drop files here. Double-click item to remove it. Move | line to "
@@ -44,15 +44,6 @@ Widget* placed(Widget* widget, const char* name, const design::Place& place)
     widget->setObjectName(QLatin1String(name));
     widget->setGeometry(design::pixels(place));
     return widget;
-}
-
-void paintBackground(QWidget* widget, const QColor& colour)
-{
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::Window, colour);
-    widget->setPalette(palette);
-    widget->setBackgroundRole(QPalette::Window); // buttons would otherwise fill with Button
-    widget->setAutoFillBackground(true);
 }
 
 } // namespace
@@ -78,7 +69,7 @@ void Form1::buildDesign()
                    Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     setFixedSize(pixels(kClientWidth), pixels(kClientHeight));
     setFont(arialBold(kWindowFontPoints));
-    paintBackground(this, Qt::white);
+    setBackgroundColour(this, Qt::white);
 
     m_documents = new DocumentList(this);
     // A table view with one column and no row header is the report view: its rows cost a
@@ -126,7 +117,7 @@ void Form1::buildDesign()
     Frame2 = placed(new FrameBox(QStringLiteral("Save Results To This Folder"), this), "Frame2",
                     kFrame2);
     for (QWidget* widget : std::initializer_list<QWidget*>{Frame1, Option1, Option2, Frame2})
-        paintBackground(widget, Qt::white);
+        setBackgroundColour(widget, Qt::white);
     Option1->setChecked(true);
 
     Text1 = placed(new QLineEdit(Frame2), "Text1", kText1);
@@ -176,23 +167,39 @@ void Form1::setTabOrder()
 
 void Form1::wireHandlers()
 {
+    connect(PushButton1, &QPushButton::clicked, this, &Form1::PushButton1_Click);
     connect(PushButton2, &QPushButton::clicked, this, &Form1::PushButton2_Click);
+    connect(PushButton7, &QPushButton::clicked, this, &Form1::PushButton7_Click);
+    // An option's click comes when it becomes the selected one, by the user or by code.
+    connect(Option1, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            Option1_Click();
+    });
+    connect(Option2, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            Option2_Click();
+    });
+    connect(Text1, &QLineEdit::textChanged, this, &Form1::Text1_Change);
+}
+
+QString Form1::programFile(const QString& name) const
+{
+    const QString folder = m_platform.programFolder.isEmpty()
+                               ? QCoreApplication::applicationDirPath()
+                               : m_platform.programFolder;
+    return folder + u'/' + name;
+}
+
+void Form1::closeEvent(QCloseEvent* event)
+{
+    QWidget::closeEvent(event);
+    Form_Unload();
 }
 
 void Form1::watchPointer(QWidget* widget)
 {
     widget->setMouseTracking(true);
     widget->installEventFilter(this);
-}
-
-void Form1::Form_Load()
-{
-    ErrorTrap line = trap(kFormLoad);
-    line(126, [&] { setWindowTitle(design::kProductName); });
-    line(128, [&] { m_documents->AddColumnHeader(QStringLiteral(" Word File(s)")); });
-    line(130, [&] {
-        ListView1->horizontalHeader()->resizeSection(0, design::pixels(design::kColumnWidth));
-    });
 }
 
 ErrorTrap Form1::trap(const QString& location)

@@ -38,8 +38,24 @@ public:
     explicit Form1(const Platform& platform, QWidget* parent = nullptr);
     ~Form1() override;
 
-    // Start-up, run once before the window is first shown.
+    // Start-up, run once before the window is first shown. When it finds no word
+    // processor the program is to end instead: see endRequested().
     void Form_Load();
+    bool endRequested() const { return m_endRequested; }
+    // The window is closed: the program ends at once, also in the middle of a run.
+    void Form_Unload();
+    void SetApplicationTitle();
+    void OpenHomePageByChance();
+    void ApplyWindowSkin();
+
+    // "Add Word File(s)": the Open File dialog.
+    void PushButton1_Click();
+
+    // The output options and the output folder.
+    void Option1_Click();
+    void Option2_Click();
+    void Text1_Change();
+    void PushButton7_Click();
 
     // The Start button: converts every listed document into the output folder.
     void PushButton2_Click();
@@ -82,6 +98,7 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void buildDesign();
@@ -89,6 +106,10 @@ private:
     void watchPointer(QWidget* widget);
     bool dispatchMouseMove(QObject* watched, QMouseEvent* event);
     void wireHandlers();
+    QString programFile(const QString& name) const;
+    // Writes a setting from a handler that has no trap: a failed write must not cost the
+    // user the choice just made on the window.
+    void writeThrough(const QString& key, const QString& value);
     void applyHoverRule(int pointer);
     ErrorTrap trap(const QString& location);
     // A message box under the application title, without an icon.
@@ -101,6 +122,8 @@ private:
     std::optional<QCursor> m_mouseIcon;
     bool m_placed = false;
     bool Converting = false;
+    bool m_endRequested = false;
+    QString m_lastFolderDot; // the output folder picker's last folder
 
     QTableView* ListView1 = nullptr;
     QPushButton* PushButton1 = nullptr;

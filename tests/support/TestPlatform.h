@@ -6,7 +6,6 @@
 #include "support/RecordingAutomation.h"
 #include "support/RecordingPrompts.h"
 
-#include <QQueue>
 #include <QTemporaryDir>
 
 #include <memory>
@@ -25,9 +24,9 @@ class ScriptedRandom final : public RandomSource
 {
 public:
     void seed(quint32 value) override { seeds.append(value); }
-    double next() override { return numbers.isEmpty() ? 0.0 : numbers.dequeue(); }
+    double next() override { return numbers.isEmpty() ? 0.0 : numbers.takeFirst(); }
     QList<quint32> seeds;
-    QQueue<double> numbers;
+    QList<double> numbers;
 };
 
 // The services a test hands the window: scripted prompts, a settings file of its own in a

@@ -1,0 +1,73 @@
+// The output flavour and the output folder: every change is stored at once.
+
+#include "app/Settings.h"
+#include "app/SettingsStore.h"
+#include "shell/ErrorTrap.h"
+#include "shell/FolderPicker.h"
+#include "shell/PathHelpers.h"
+#include "ui/Form1.h"
+
+#include <QLineEdit>
+#include <QLoggingCategory>
+#include <QRadioButton>
+
+namespace docuflume {
+namespace {
+
+Q_LOGGING_CATEGORY(lcApp, "docuflume.app", QtWarningMsg)
+
+const QString kPushButton7 = QStringLiteral("in Quarnel2021/08/31.Form1.PushButton7_Click ");
+
+} // namespace
+
+void Form1::writeThrough(const QString& key, const QString& value)
+{
+    try {
+        WriteSetting(*m_platform.settings, key, value);
+    } catch (const Failure& failure) {
+        // The window keeps what the user chose; the next change tries the store again.
+        qCWarning(lcApp) << "setting" << key << "not stored:" << failure.description();
+    }
+}
+
+void Form1::Option1_Click()
+{
+    writeThrough(setting::Option1, BooleanText(Option1->isChecked()));
+    writeThrough(setting::Option2, BooleanText(Option2->isChecked()));
+}
+
+void Form1::Option2_Click()
+{
+    writeThrough(setting::Option1, BooleanText(Option1->isChecked()));
+    writeThrough(setting::Option2, BooleanText(Option2->isChecked()));
+}
+
+void Form1::Text1_Change()
+{
+    writeThrough(setting::OutputFolder, Text1->text());
+}
+
+void Form1::PushButton7_Click()
+{
+    ErrorTrap line = trap(kPushButton7);
+    SettingsStore& store = *m_platform.settings;
+    QString picked;
+    line(100, [&] { m_lastFolderDot = ReadSetting(store, setting::LastFolderDot, QString()); });
+    line(100, [&] {
+        picked = BrowseForFolder(*m_platform.prompts, this, QStringLiteral("Please select folder:"),
+                                 m_lastFolderDot);
+    });
+    if (line.when(102, [&] { return picked.isEmpty(); }))
+        return;
+    line(104, [&] {
+        m_lastFolderDot = picked;
+        WriteSetting(store, setting::LastFolderDot, picked);
+    });
+    // A root keeps its one separator; any other folder gets one.
+    if (line.when(104, [&] { return !picked.endsWith(kSeparator); }))
+        line(106, [&] { Text1->setText(picked + kSeparator); });
+    else
+        line(108, [&] { Text1->setText(picked); });
+}
+
+} // namespace docuflume

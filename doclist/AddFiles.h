@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QStringList>
+
+namespace docuflume {
+
+// How many characters the Open File dialog's answer may hold.
+inline constexpr int kFileNameBufferSize = 30000;
+
+// The dialog's answer in its classic form: one picked file as its full path; several as
+// their folder followed by each file name after a NUL.
+QString OpenFileResult(const QStringList& picked);
+
+} // namespace docuflume

@@ -1,0 +1,268 @@
+// Start-up of the main window with a temporary settings file, a scripted word processor
+// and a folder of its own standing in for the program's folder.
+
+#include "app/Settings.h"
+#include "app/SettingsStore.h"
+#include "app/Startup.h"
+#include "support/TestPlatform.h"
+#include "ui/Form1.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QGroupBox>
+#include <QImage>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QTest>
+
+using namespace docuflume;
+
+class TestStartup : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init()
+    {
+        m_platform = std::make_unique<test::TestPlatform>();
+        m_folder = m_platform->folder.filePath(QStringLiteral("program"));
+        QVERIFY(QDir().mkpath(m_folder));
+        // A desktop of our own.
+        m_home = m_platform->folder.filePath(QStringLiteral("home"));
+        QVERIFY(QDir().mkpath(m_home + QStringLiteral("/Desktop")));
+        qputenv("HOME", QFile::encodeName(m_home));
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_home + QStringLiteral("/.config")));
+    }
+
+    void cleanup()
+    {
+        m_form.reset();
+        m_platform.reset();
+    }
+
+    void firstStart()
+    {
+        load();
+        QCOMPARE(m_form->windowTitle(), QStringLiteral("Docuflume"));
+        QCOMPARE(m_form->ApplicationTitle(), QStringLiteral("Docuflume"));
+        QVERIFY(!m_form->windowIcon().isNull());
+        QVERIFY(option(1)->isChecked());
+        QVERIFY(!option(2)->isChecked());
+        const QString desktop = m_home + QStringLiteral("/Desktop/");
+        QCOMPARE(text1()->text(), desktop);
+        QCOMPARE(stored(setting::OutputFolder), desktop);
+        QCOMPARE(m_platform->automation.calls,
+                 (QStringList{QStringLiteral("create"), QStringLiteral("quit")}));
+        QVERIFY(m_platform->prompts.messages.isEmpty());
+        QVERIFY(!m_form->endRequested());
+    }
+
+    void restoredOptions_data()
+    {
+        QTest::addColumn<QString>("first");
+        QTest::addColumn<QString>("second");
+        QTest::addColumn<bool>("normal");
+        QTest::addColumn<bool>("filtered");
+        QTest::addColumn<QString>("storedFirst");
+        QTest::newRow("both False") << "False"
+                                    << "False" << false << false << "False";
+        QTest::newRow("both True") << "True"
+                                   << "True" << false << true << "False";
+        QTest::newRow("1") << "1"
+                           << "" << true << false << "1";
+        QTest::newRow("-1") << "-1"
+                            << "" << true << false << "-1";
+        QTest::newRow("TRUE") << "TRUE"
+                              << "" << true << false << "TRUE";
+        QTest::newRow("0 and 2") << "0"
+                                 << "2" << false << true << "False";
+    }
+
+    void restoredOptions()
+    {
+        QFETCH(QString, first);
+        QFETCH(QString, second);
+        QFETCH(bool, normal);
+        QFETCH(bool, filtered);
+        QFETCH(QString, storedFirst);
+        m_platform->settings->setValue(setting::Option1, first);
+        if (!second.isEmpty())
+            m_platform->settings->setValue(setting::Option2, second);
+        load();
+        QCOMPARE(option(1)->isChecked(), normal);
+        QCOMPARE(option(2)->isChecked(), filtered);
+        QCOMPARE(stored(setting::Option1), storedFirst);
+        QVERIFY(m_platform->prompts.messages.isEmpty());
+    }
+
+    void optionThatIsNotBoolean()
+    {
+        m_platform->settings->setValue(setting::Option1, QStringLiteral("yes"));
+        load();
+        QCOMPARE(m_platform->prompts.messages.size(), 1);
+        const QString text = m_platform->prompts.messages.first().text;
+        QVERIFY(text.startsWith(QStringLiteral("Type mismatch\r\n")));
+        QVERIFY(
+            text.contains(QStringLiteral("in Quarnel2021/08/31.Form1.Form_Load at line 132\r")));
+        // Start-up went on: the design's choice stands, the folder and the check followed.
+        QVERIFY(option(1)->isChecked());
+        QVERIFY(!text1()->text().isEmpty());
+        QVERIFY(m_platform->automation.calls.contains(QStringLiteral("create")));
+    }
+
+    void storedFolders()
+    {
+        m_platform->settings->setValue(setting::OutputFolder, QString());
+        load();
+        QCOMPARE(text1()->text(), QString());
+
+        // Without a desktop the default fails before the store is read: reported, box empty.
+        cleanup();
+        m_platform = std::make_unique<test::TestPlatform>();
+        m_platform->settings->setValue(setting::OutputFolder, QStringLiteral("/srv/out/"));
+        qputenv("HOME", "/nonexistent/home");
+        load();
+        QCOMPARE(text1()->text(), QString());
+        QCOMPARE(m_platform->prompts.messages.size(), 1);
+        QVERIFY(m_platform->prompts.messages[0].text.contains(QStringLiteral("at line 136\r")));
+    }
+
+    void missingWordProcessor()
+    {
+        m_platform->automation.missing = true;
+        load();
+        QVERIFY(m_form->endRequested());
+        QCOMPARE(m_platform->prompts.messages.size(), 1);
+        QVERIFY(m_platform->prompts.messages[0].text.startsWith(
+            QStringLiteral("Error 842001. A normal instance of Word could not be created.")));
+        QVERIFY(!m_form->isVisible());
+    }
+
+    void skin()
+    {
+        load();
+        QVERIFY(m_form->styleSheet().isEmpty());
+        QCOMPARE(background("Frame1"), QColor(Qt::white));
+
+        QVERIFY(QDir().mkpath(m_folder + QStringLiteral("/x")));
+        QFile skin(m_folder + QStringLiteral("/x/o.cjs"));
+        QVERIFY(skin.open(QIODevice::WriteOnly));
+        skin.write("QPushButton { color: #203040; }");
+        skin.close();
+        load();
+        const QColor face = QApplication::palette().color(QPalette::Button);
+        QCOMPARE(m_form->styleSheet(), QStringLiteral("QPushButton { color: #203040; }"));
+        for (const char* name : {"Frame1", "Frame2", "Option1", "Option2"})
+            QCOMPARE(background(name), face);
+        QCOMPARE(m_form->palette().color(QPalette::Window), face);
+        // The list and the text box keep their own colours.
+        QCOMPARE(
+            m_form->findChild<QWidget*>(QStringLiteral("Text1"))->palette().color(QPalette::Base),
+            QApplication::palette().color(QPalette::Base));
+        QVERIFY(m_platform->prompts.messages.isEmpty());
+    }
+
+    void handPointer()
+    {
+        QImage hand(32, 32, QImage::Format_ARGB32);
+        hand.fill(Qt::blue);
+        QVERIFY(hand.save(m_folder + QStringLiteral("/HAND-M.CUR"), "CUR"));
+        load();
+        QVERIFY(m_form->hasMouseIcon());
+        QVERIFY(m_platform->prompts.messages.isEmpty());
+
+        cleanup();
+        init();
+        QFile damaged(m_folder + QStringLiteral("/HAND-M.CUR"));
+        QVERIFY(damaged.open(QIODevice::WriteOnly));
+        damaged.write("not a picture");
+        damaged.close();
+        load();
+        QVERIFY(!m_form->hasMouseIcon());
+        QCOMPARE(m_platform->prompts.messages.size(), 1);
+        QVERIFY(m_platform->prompts.messages[0].text.contains(QStringLiteral("at line 106\r")));
+    }
+
+    void homePageByChance()
+    {
+        m_platform->clock.seconds = 4711;
+        m_platform->random.numbers = {0.069}; // draws 7
+        load();
+        QCOMPARE(m_platform->random.seeds, QList<quint32>{4711});
+        QCOMPARE(m_platform->prompts.openedUrls.size(), 1);
+        QVERIFY(m_platform->prompts.openedUrls[0].scheme().startsWith(QLatin1String("http")));
+
+        cleanup();
+        init();
+        m_platform->random.numbers = {0.07}; // draws 8
+        load();
+        QVERIFY(m_platform->prompts.openedUrls.isEmpty());
+    }
+
+    void titleRule_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("title");
+        QTest::newRow("one word stays whole") << "Docuflume"
+                                              << "Docuflume";
+        QTest::newRow("last word goes") << "Docuflume Batch Converter"
+                                        << "Docuflume Batch";
+        QTest::newRow("46 characters, one cut") << "Tarnwick Docuflume Word To HTML Batch Convertr"
+                                                << "Tarnwick Docuflume Word To HTML Batch";
+        QTest::newRow("cut until short enough")
+            << "Alpha Beta Gamma Delta Epsilon Zeta Eta Theta Iota Kappa"
+            << "Alpha Beta Gamma Delta Epsilon Zeta Eta";
+    }
+
+    void titleRule()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, title);
+        QCOMPARE(ApplicationTitleFor(name), title);
+    }
+
+    void closingEndsTheProgram()
+    {
+        int ended = 0;
+        Platform services = m_platform->services();
+        services.programFolder = m_folder;
+        services.endProgram = [&] { ++ended; };
+        Form1 form(services);
+        form.Form_Load();
+        form.show();
+        form.close();
+        QCOMPARE(ended, 1);
+    }
+
+private:
+    void load()
+    {
+        Platform services = m_platform->services();
+        services.programFolder = m_folder;
+        m_form = std::make_unique<Form1>(services);
+        m_form->Form_Load();
+    }
+
+    QString stored(const QString& key) const
+    {
+        return m_platform->settings->value(key).value_or(QStringLiteral("<none>"));
+    }
+    QRadioButton* option(int n) const
+    {
+        return m_form->findChild<QRadioButton*>(QStringLiteral("Option%1").arg(n));
+    }
+    QLineEdit* text1() const { return m_form->findChild<QLineEdit*>(QStringLiteral("Text1")); }
+    QColor background(const char* name) const
+    {
+        auto* widget = m_form->findChild<QWidget*>(QLatin1String(name));
+        return widget->palette().color(widget->backgroundRole());
+    }
+
+    std::unique_ptr<test::TestPlatform> m_platform;
+    std::unique_ptr<Form1> m_form;
+    QString m_folder;
+    QString m_home;
+};
+
+QTEST_MAIN(TestStartup)
+#include "tst_startup.moc"
