@@ -1,0 +1,206 @@
+// The settings' text forms, the output options and folder, and the Open File dialog, on the
+// real window with scripted dialogs and a temporary settings file.
+
+#include "app/Settings.h"
+#include "app/SettingsStore.h"
+#include "doclist/AddFiles.h"
+#include "doclist/DocumentList.h"
+#include "shell/Failure.h"
+#include "support/TestPlatform.h"
+#include "ui/Form1.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+
+using namespace docuflume;
+
+namespace {
+
+// A store whose writes fail, as a full disk or a read-only settings file would.
+class BrokenStore final : public SettingsStore
+{
+public:
+    std::optional<QString> value(const QString&) const override { return std::nullopt; }
+    void setValue(const QString& key, const QString&) override
+    {
+        throw Failure(Failure::PermissionDenied, QStringLiteral("cannot store ") + key);
+    }
+};
+
+} // namespace
+
+class TestOptionsAndDialogs : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init()
+    {
+        m_platform = std::make_unique<test::TestPlatform>();
+        m_form = std::make_unique<Form1>(m_platform->services());
+        m_form->Form_Load();
+        m_platform->prompts.messages.clear();
+    }
+
+    void cleanup()
+    {
+        m_form.reset();
+        m_platform.reset();
+    }
+
+    void booleans()
+    {
+        for (const char* text : {"True", "true", "TRUE", "1", "-1", " 2 ", "0.5"})
+            QVERIFY2(ToBoolean(QString::fromLatin1(text)), text);
+        for (const char* text : {"False", "false", "0", "0.0"})
+            QVERIFY2(!ToBoolean(QString::fromLatin1(text)), text);
+        for (const char* text : {"yes", "", "Truex", "1,5"})
+            QVERIFY_THROWS_EXCEPTION(Failure, ToBoolean(QString::fromLatin1(text)));
+        QCOMPARE(BooleanText(true), QStringLiteral("True"));
+        QCOMPARE(ReadSetting(*m_platform->settings, QStringLiteral("Nothing"), 1),
+                 QStringLiteral("1"));
+        QCOMPARE(ReadSetting(*m_platform->settings, setting::Extension, QStringLiteral("doc")),
+                 QStringLiteral("doc"));
+    }
+
+    void writesReachTheFileAtOnce()
+    {
+        WriteSetting(*m_platform->settings, setting::Extension, QStringLiteral("txt"));
+        // Another store on the same file, as the next start of the program would open it.
+        const auto reopened = makeIniSettingsStore(m_platform->settingsFile());
+        QCOMPARE(reopened->value(setting::Extension),
+                 std::optional<QString>(QStringLiteral("txt")));
+    }
+
+    void optionsAndFolderWriteThrough()
+    {
+        option(2)->click();
+        QCOMPARE(stored(setting::Option1), QStringLiteral("False"));
+        QCOMPARE(stored(setting::Option2), QStringLiteral("True"));
+        option(1)->click();
+        QCOMPARE(stored(setting::Option1), QStringLiteral("True"));
+        QCOMPARE(stored(setting::Option2), QStringLiteral("False"));
+
+        text1()->clear();
+        QTest::keyClicks(text1(), QStringLiteral("/tmp"));
+        QCOMPARE(stored(setting::OutputFolder), QStringLiteral("/tmp"));
+        text1()->clear();
+        QCOMPARE(stored(setting::OutputFolder), QString());
+    }
+
+    void failedWritesKeepTheWindowState()
+    {
+        BrokenStore broken;
+        Platform services = m_platform->services();
+        services.settings = &broken;
+        Form1 form(services);
+        auto* filtered = form.findChild<QRadioButton*>(QStringLiteral("Option2"));
+        filtered->click();
+        form.findChild<QLineEdit*>(QStringLiteral("Text1"))->setText(QStringLiteral("/srv/out/"));
+        QVERIFY(filtered->isChecked());
+        QCOMPARE(form.findChild<QLineEdit*>(QStringLiteral("Text1"))->text(),
+                 QStringLiteral("/srv/out/"));
+    }
+
+    void outputFolderPicker()
+    {
+        m_platform->settings->setValue(setting::LastFolderDot, QStringLiteral("/srv"));
+        m_platform->prompts.folderAnswers = {QStringLiteral("/srv/work/"), QStringLiteral("/"),
+                                             QString()};
+        auto* browse = m_form->findChild<QPushButton*>(QStringLiteral("PushButton7"));
+        browse->click();
+        QCOMPARE(m_platform->prompts.folderPicks.first().title,
+                 QStringLiteral("Please select folder:"));
+        QCOMPARE(m_platform->prompts.folderPicks.first().initialFolder, QStringLiteral("/srv"));
+        QCOMPARE(text1()->text(), QStringLiteral("/srv/work/"));
+        QCOMPARE(stored(setting::LastFolderDot), QStringLiteral("/srv/work"));
+        QCOMPARE(stored(setting::OutputFolder), QStringLiteral("/srv/work/"));
+
+        browse->click(); // the root keeps its single separator
+        QCOMPARE(m_platform->prompts.folderPicks[1].initialFolder, QStringLiteral("/srv/work"));
+        QCOMPARE(text1()->text(), QStringLiteral("/"));
+        QCOMPARE(stored(setting::LastFolderDot), QStringLiteral("/"));
+
+        browse->click(); // cancelled: nothing changes
+        QCOMPARE(text1()->text(), QStringLiteral("/"));
+        QCOMPARE(stored(setting::LastFolderDot), QStringLiteral("/"));
+        QVERIFY(m_platform->prompts.messages.isEmpty());
+    }
+
+    void openFileDialog()
+    {
+        auto& prompts = m_platform->prompts;
+        prompts.fileAnswers = {
+            {QStringLiteral("/docs/a.doc")},
+            {QStringLiteral("/docs/b.doc"), QStringLiteral("/docs/a.doc")},
+            {QStringLiteral("/x.doc"), QStringLiteral("/y.doc")},
+            {},
+        };
+        auto* add = m_form->findChild<QPushButton*>(QStringLiteral("PushButton1"));
+        for (int i = 0; i < 4; ++i)
+            add->click();
+        QCOMPARE(rows(), (QStringList{QStringLiteral("/docs/a.doc"), QStringLiteral("/docs/b.doc"),
+                                      QStringLiteral("/docs/a.doc"), QStringLiteral("/x.doc"),
+                                      QStringLiteral("/y.doc")}));
+        const OpenFilesRequest& request = prompts.fileDialogs.first();
+        QCOMPARE(request.title, QStringLiteral("Add File(s) - Hold Ctrl to select multiple files"));
+        QCOMPARE(request.filters, (QStringList{QStringLiteral("Word Documents (*.do*)"),
+                                               QStringLiteral("All Files (*.*)")}));
+        QCOMPARE(request.selectedFilter, QStringLiteral("Word Documents (*.do*)"));
+        QVERIFY(prompts.messages.isEmpty());
+    }
+
+    void resultInItsClassicForm()
+    {
+        QCOMPARE(OpenFileResult({}), QString());
+        QCOMPARE(OpenFileResult({QStringLiteral("/a b/c.doc")}), QStringLiteral("/a b/c.doc"));
+        QCOMPARE(OpenFileResult({QStringLiteral("/d/a.doc"), QStringLiteral("/d/b.doc")}),
+                 QStringLiteral("/d") + QChar(0) + QStringLiteral("a.doc") + QChar(0) +
+                     QStringLiteral("b.doc"));
+        QCOMPARE(OpenFileResult({QStringLiteral("/a.doc"), QStringLiteral("/b.doc")}),
+                 QStringLiteral("/") + QChar(0) + QStringLiteral("a.doc") + QChar(0) +
+                     QStringLiteral("b.doc"));
+    }
+
+    void tooManyFiles()
+    {
+        QStringList many;
+        for (int i = 0; i < 1200; ++i) // 1200 names of 25 characters: over 30000
+            many << QStringLiteral("/docs/report-%1-final.docx").arg(i, 6, 10, QLatin1Char('0'));
+        m_platform->prompts.fileAnswers = {many};
+        m_form->findChild<QPushButton*>(QStringLiteral("PushButton1"))->click();
+        QCOMPARE(m_form->documents().DocumentCount(), 0);
+        QCOMPARE(m_platform->prompts.messages.size(), 1);
+        const MessageRequest& box = m_platform->prompts.messages.first();
+        QCOMPARE(box.text, QStringLiteral("You've selected too many files to add.\r\rPlease try "
+                                          "adding via the \"Add All\" button."));
+        QCOMPARE(box.title, QStringLiteral("Docuflume"));
+        QCOMPARE(box.icon, MessageIcon::None);
+    }
+
+private:
+    QString stored(const QString& key) const
+    {
+        return m_platform->settings->value(key).value_or(QStringLiteral("<none>"));
+    }
+    QRadioButton* option(int n) const
+    {
+        return m_form->findChild<QRadioButton*>(QStringLiteral("Option%1").arg(n));
+    }
+    QLineEdit* text1() const { return m_form->findChild<QLineEdit*>(QStringLiteral("Text1")); }
+    QStringList rows() const
+    {
+        QStringList result;
+        for (int i = 1; i <= m_form->documents().DocumentCount(); ++i)
+            result << m_form->documents().DocumentText(i);
+        return result;
+    }
+
+    std::unique_ptr<test::TestPlatform> m_platform;
+    std::unique_ptr<Form1> m_form;
+};
+
+QTEST_MAIN(TestOptionsAndDialogs)
+#include "tst_optionsanddialogs.moc"
