@@ -1,7 +1,7 @@
 // The Start button on the real window, with the recording stand-in for the word processor.
 
 #include "doclist/DocumentList.h"
-#include "support/TestPlatform.h"
+#include "support/WindowTest.h"
 #include "ui/Form1.h"
 
 #include <QLineEdit>
@@ -22,27 +22,20 @@ const QString kNoFolder = QStringLiteral("Folder does not exist. Please select a
 
 } // namespace
 
-class TestBatchRun : public QObject
+class TestBatchRun : public test::WindowTest
 {
     Q_OBJECT
 
 private Q_SLOTS:
     void init()
     {
-        m_platform = std::make_unique<test::TestPlatform>();
-        m_form = std::make_unique<Form1>(m_platform->services());
-        m_form->Form_Load();
-        automation().calls.clear(); // start-up's own check of the word processor
+        makeWindow();
         m_output = m_platform->folder.filePath(QStringLiteral("out"));
         QVERIFY(QDir().mkpath(m_output));
         text1()->setText(m_output);
     }
 
-    void cleanup()
-    {
-        m_form.reset();
-        m_platform.reset();
-    }
+    void cleanup() { dropWindow(); }
 
     void emptyListComesFirst()
     {
@@ -303,8 +296,6 @@ private:
         return result;
     }
 
-    std::unique_ptr<test::TestPlatform> m_platform;
-    std::unique_ptr<Form1> m_form;
     QString m_output;
 };
 

@@ -1,7 +1,7 @@
 // The main window's design, checked on the real widgets.
 
 #include "doclist/DocumentList.h"
-#include "support/TestPlatform.h"
+#include "support/WindowTest.h"
 #include "ui/Form1.h"
 
 #include <QApplication>
@@ -17,22 +17,14 @@
 
 using namespace docuflume;
 
-class TestForm1Design : public QObject
+class TestForm1Design : public test::WindowTest
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void init()
-    {
-        m_platform = std::make_unique<test::TestPlatform>();
-        m_form = std::make_unique<Form1>(m_platform->services());
-    }
+    void init() { makeWindow(false); }
 
-    void cleanup()
-    {
-        m_form.reset();
-        m_platform.reset();
-    }
+    void cleanup() { dropWindow(); }
 
     void controls_data()
     {
@@ -268,8 +260,6 @@ private Q_SLOTS:
     }
 
 private:
-    std::unique_ptr<test::TestPlatform> m_platform;
-    std::unique_ptr<Form1> m_form;
 };
 
 QTEST_MAIN(TestForm1Design)

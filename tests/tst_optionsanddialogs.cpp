@@ -6,7 +6,7 @@
 #include "doclist/AddFiles.h"
 #include "doclist/DocumentList.h"
 #include "shell/Failure.h"
-#include "support/TestPlatform.h"
+#include "support/WindowTest.h"
 #include "ui/Form1.h"
 
 #include <QLineEdit>
@@ -31,24 +31,14 @@ public:
 
 } // namespace
 
-class TestOptionsAndDialogs : public QObject
+class TestOptionsAndDialogs : public test::WindowTest
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void init()
-    {
-        m_platform = std::make_unique<test::TestPlatform>();
-        m_form = std::make_unique<Form1>(m_platform->services());
-        m_form->Form_Load();
-        m_platform->prompts.messages.clear();
-    }
+    void init() { makeWindow(); }
 
-    void cleanup()
-    {
-        m_form.reset();
-        m_platform.reset();
-    }
+    void cleanup() { dropWindow(); }
 
     void booleans()
     {
@@ -197,9 +187,6 @@ private:
             result << m_form->documents().DocumentText(i);
         return result;
     }
-
-    std::unique_ptr<test::TestPlatform> m_platform;
-    std::unique_ptr<Form1> m_form;
 };
 
 QTEST_MAIN(TestOptionsAndDialogs)

@@ -1,6 +1,6 @@
 // The window pointer and the hover rule, driven by real pointer moves over the real window.
 
-#include "support/TestPlatform.h"
+#include "support/WindowTest.h"
 #include "ui/Form1.h"
 
 #include <QApplication>
@@ -10,25 +10,19 @@
 
 using namespace docuflume;
 
-class TestPointerFeedback : public QObject
+class TestPointerFeedback : public test::WindowTest
 {
     Q_OBJECT
 
 private Q_SLOTS:
     void init()
     {
-        m_platform = std::make_unique<test::TestPlatform>();
-        m_form = std::make_unique<Form1>(m_platform->services());
-        m_form->Form_Load();
+        makeWindow();
         m_form->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
     }
 
-    void cleanup()
-    {
-        m_form.reset();
-        m_platform.reset();
-    }
+    void cleanup() { dropWindow(); }
 
     void pointerValues()
     {
@@ -148,9 +142,6 @@ private:
         QTest::mouseMove(m_form.get(), between);
         QApplication::processEvents();
     }
-
-    std::unique_ptr<test::TestPlatform> m_platform;
-    std::unique_ptr<Form1> m_form;
 };
 
 QTEST_MAIN(TestPointerFeedback)
