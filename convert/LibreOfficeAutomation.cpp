@@ -206,6 +206,11 @@ public:
         // Writing to an office that has just died must fail the call, not end the program.
         ::signal(SIGPIPE, SIG_IGN);
         m_spareTimer.setSingleShot(true);
+        m_reapTimer.setSingleShot(true);
+        QObject::connect(&m_reapTimer, &QTimer::timeout, &m_reapTimer, [this] {
+            reap();
+            reapLater();
+        });
         QObject::connect(&m_spareTimer, &QTimer::timeout, &m_spareTimer, [this] {
             m_spare.reset();
             reap();
@@ -249,6 +254,7 @@ private:
     std::unique_ptr<office::OfficeProcess> launch();
     Reference<css::uno::XComponentContext> connect(office::OfficeProcess& process);
     void reap();
+    void reapLater();
 
     struct Ending
     {
@@ -275,6 +281,7 @@ private:
     std::unique_ptr<Spare> m_spare;
     bool m_converting = false; // a document has been opened: more are likely to follow
     QTimer m_spareTimer;
+    QTimer m_reapTimer;
     std::vector<Ending> m_ending;
     int m_launched = 0;
     int m_staged = 0;
@@ -329,6 +336,14 @@ void LibreOfficeEngine::retire(std::unique_ptr<office::OfficeProcess> process)
 {
     m_ending.push_back({std::move(process), std::chrono::steady_clock::now() + kQuitLimit});
     reap();
+    reapLater();
+}
+
+void LibreOfficeEngine::reapLater()
+{
+    // Between runs nothing else would collect an ended instance.
+    if (!m_ending.empty() && !m_reapTimer.isActive())
+        m_reapTimer.start(std::chrono::milliseconds(250));
 }
 
 void LibreOfficeEngine::reap()
