@@ -12,4 +12,5 @@ scripts/build.sh build
 (cd build && ctest --output-on-failure --timeout 600)
 
 scripts/build.sh build-asan -DDOCUFLUME_SANITIZE=ON -DDOCUFLUME_BUILD_BENCH=OFF
-(cd build-asan && ctest --output-on-failure --timeout 600)
+(cd build-asan && LSAN_OPTIONS="suppressions=$PWD/../tests/lsan.supp" \
+    ctest --output-on-failure --timeout 600)
