@@ -5,10 +5,10 @@
 #include "doclist/DocumentList.h"
 #include "shell/ErrorTrap.h"
 #include "shell/PathHelpers.h"
+#include "shell/Yield.h"
 #include "ui/Form1.h"
 #include "ui/ProgressBar.h"
 
-#include <QCoreApplication>
 #include <QLineEdit>
 
 namespace docuflume {
@@ -51,7 +51,7 @@ void Form1::PushButton2_Click()
             });
             line(116,
                  [&] { setProgressText(QStringLiteral("Processing: ") + GetFileName(source)); });
-            line(118, [&] { QCoreApplication::processEvents(); });
+            line(118, [&] { YieldToWindow(); });
             line(120, [&] { setMousePointer(PointerHourglass); });
 
             // The output name is the file name less its last "."-part, plus ".htm".

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 
 #include <functional>
@@ -37,6 +38,22 @@ bool sameFile(const QString& first, const QString& second);
 // folder cannot be listed. `visit` returns false to stop early.
 bool forEachEntry(const QString& folder,
                   const std::function<bool(const QString& name, bool isFolder)>& visit);
+
+// One entry of a folder listing: its name, and an identity that tells two names for the
+// same folder (links) apart from two folders.
+struct Subfolder
+{
+    QString name; // characters the file-name encoding cannot represent read as "?"
+    quint64 device = 0;
+    quint64 inode = 0;
+};
+
+// The folders in a folder (links to folders included), in the order the platform lists
+// them. Throws a Failure: permission denied (70) or path not found (76) among them.
+QList<Subfolder> listSubfolders(const QString& folder);
+
+// The identity of a folder, as listSubfolders gives it; nothing when it cannot be read.
+std::optional<std::pair<quint64, quint64>> folderIdentity(const QString& folder);
 
 // The desktop folder's path, or nothing when it cannot be resolved.
 std::optional<QString> desktopFolder();

@@ -156,6 +156,51 @@ bool forEachEntry(const QString& folder,
     return true;
 }
 
+QList<Subfolder> listSubfolders(const QString& folder)
+{
+    const auto native = nativePath(folder);
+    if (!native)
+        throw Failure::pathNotFound();
+    DIR* dir = ::opendir(native->constData());
+    if (!dir)
+        throw errno == ENOENT || errno == ENOTDIR ? Failure::pathNotFound()
+                                                  : failureFromErrno(errno);
+    QList<Subfolder> folders;
+    const int dirFd = ::dirfd(dir);
+    errno = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        const char* name = entry->d_name;
+        if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
+            continue;
+        if (entry->d_type != DT_DIR && entry->d_type != DT_LNK && entry->d_type != DT_UNKNOWN)
+            continue;
+        struct stat info
+        {
+        };
+        if (::fstatat(dirFd, name, &info, 0) != 0 || !S_ISDIR(info.st_mode))
+            continue;
+        // Bytes that are not UTF-8 cannot be written back as the same name.
+        const QByteArray raw(name);
+        QString text = QString::fromUtf8(raw);
+        if (text.toUtf8() != raw)
+            text.replace(QChar::ReplacementCharacter, u'?');
+        folders.append({text, quint64(info.st_dev), quint64(info.st_ino)});
+    }
+    ::closedir(dir);
+    return folders;
+}
+
+std::optional<std::pair<quint64, quint64>> folderIdentity(const QString& folder)
+{
+    const auto native = nativePath(folder);
+    struct stat info
+    {
+    };
+    if (!native || ::stat(native->constData(), &info) != 0)
+        return std::nullopt;
+    return std::make_pair(quint64(info.st_dev), quint64(info.st_ino));
+}
+
 std::optional<QString> desktopFolder()
 {
     // The XDG desktop folder; machines without one keep their files in the home folder.

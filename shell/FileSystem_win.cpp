@@ -98,6 +98,25 @@ bool forEachEntry(const QString& folder,
     return true;
 }
 
+QList<Subfolder> listSubfolders(const QString& folder)
+{
+    QList<Subfolder> folders;
+    quint64 serial = 0;
+    const bool listed = forEachEntry(folder, [&](const QString& name, bool isFolder) {
+        if (isFolder)
+            folders.append({name, 0, ++serial}); // links cannot loop back here unnoticed
+        return true;
+    });
+    if (!listed)
+        throw failureFromError(::GetLastError());
+    return folders;
+}
+
+std::optional<std::pair<quint64, quint64>> folderIdentity(const QString&)
+{
+    return std::nullopt;
+}
+
 std::optional<QString> desktopFolder()
 {
     wchar_t buffer[MAX_PATH] = {};

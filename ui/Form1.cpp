@@ -169,6 +169,7 @@ void Form1::wireHandlers()
 {
     connect(PushButton1, &QPushButton::clicked, this, &Form1::PushButton1_Click);
     connect(PushButton2, &QPushButton::clicked, this, &Form1::PushButton2_Click);
+    connect(PushButton4, &QPushButton::clicked, this, &Form1::PushButton4_Click);
     connect(PushButton7, &QPushButton::clicked, this, &Form1::PushButton7_Click);
     // An option's click comes when it becomes the selected one, by the user or by code.
     connect(Option1, &QRadioButton::toggled, this, [this](bool on) {

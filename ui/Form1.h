@@ -50,6 +50,8 @@ public:
 
     // "Add Word File(s)": the Open File dialog.
     void PushButton1_Click();
+    // "Add All Word Files In Folder": a folder tree scanned for one extension.
+    void PushButton4_Click();
 
     // The output options and the output folder.
     void Option1_Click();

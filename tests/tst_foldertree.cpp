@@ -1,0 +1,167 @@
+// The folder-tree scan on real temporary trees, through the real window.
+
+#include "app/Settings.h"
+#include "app/SettingsStore.h"
+#include "doclist/DocumentList.h"
+#include "doclist/FolderWalk.h"
+#include "support/WindowTest.h"
+
+#include <QDir>
+#include <QFile>
+#include <QPushButton>
+#include <QTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace docuflume;
+
+class TestFolderTree : public test::WindowTest
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init()
+    {
+        makeWindow();
+        m_root = m_platform->folder.filePath(QStringLiteral("A"));
+        for (const char* file : {"b.doc", "~$b.doc", "x.DOCX", "n.txt", "B/c.doc", "C/d.docm",
+                                 "B/D/e.doc", "B/D/~WRL0001.tmp"})
+            touch(QLatin1String(file));
+    }
+
+    void cleanup() { dropWindow(); }
+
+    void levelOrder()
+    {
+        QStringList folders = {m_root + u'/'};
+        GetSubDirectories2016(m_platform->prompts, nullptr, folders, true);
+        QCOMPARE(folders.size(), 4);
+        QCOMPARE(folders[0], m_root + u'/');
+        QCOMPARE(QSet<QString>(folders.begin() + 1, folders.begin() + 3),
+                 (QSet<QString>{m_root + QStringLiteral("/B/"), m_root + QStringLiteral("/C/")}));
+        QCOMPARE(folders[3], m_root + QStringLiteral("/B/D/"));
+
+        QStringList oneLevel = {m_root + u'/'};
+        GetSubDirectories2016(m_platform->prompts, nullptr, oneLevel, false);
+        QCOMPARE(oneLevel.size(), 3);
+        QVERIFY(m_platform->prompts.messages.isEmpty());
+    }
+
+    void scanByExtension_data()
+    {
+        QTest::addColumn<QString>("extension");
+        QTest::addColumn<QStringList>("files");
+        QTest::newRow("doc") << "doc" << QStringList{"b.doc", "B/c.doc", "B/D/e.doc"};
+        QTest::newRow("doc*") << "doc*"
+                              << QStringList{"b.doc", "x.DOCX", "B/c.doc", "C/d.docm", "B/D/e.doc"};
+        QTest::newRow("*") << "*" << QStringList{"b.doc",   "x.DOCX",   "n.txt",
+                                                 "B/c.doc", "C/d.docm", "B/D/e.doc"};
+    }
+
+    void scanByExtension()
+    {
+        QFETCH(QString, extension);
+        QFETCH(QStringList, files);
+        scan(extension);
+        QStringList expected;
+        for (const QString& file : files)
+            expected << m_root + u'/' + file;
+        QStringList rows = listed();
+        // Within one folder the file system decides the order; folders come level by level.
+        QCOMPARE(QSet<QString>(rows.begin(), rows.end()),
+                 QSet<QString>(expected.begin(), expected.end()));
+        QCOMPARE(rows.size(), expected.size());
+        QVERIFY(rows.last().endsWith(QLatin1String("/B/D/e.doc")));
+        QCOMPARE(m_form->MousePointer(), 0);
+        QCOMPARE(m_platform->settings->value(setting::Extension), std::optional(extension));
+        QCOMPARE(m_platform->settings->value(setting::LastFolder), std::optional(m_root));
+    }
+
+    void cancelledPrompts()
+    {
+        m_platform->settings->setValue(setting::Extension, QStringLiteral("rtf"));
+        auto* button = m_form->findChild<QPushButton*>(QStringLiteral("PushButton4"));
+        button->click(); // the input box cancelled
+        QCOMPARE(m_platform->prompts.inputs.last().proposed, QStringLiteral("rtf"));
+        QCOMPARE(m_platform->prompts.inputs.last().title, QStringLiteral("Docuflume"));
+        QVERIFY(m_platform->prompts.folderPicks.isEmpty());
+
+        m_platform->prompts.inputAnswers = {QStringLiteral("txt")};
+        button->click(); // the folder picker cancelled
+        QCOMPARE(m_platform->prompts.folderPicks.size(), 1);
+        button->click();
+        QCOMPARE(m_platform->prompts.inputs.last().proposed, QStringLiteral("txt"));
+        QCOMPARE(m_form->documents().DocumentCount(), 0);
+    }
+
+    void linksAndOddNames()
+    {
+        QVERIFY(QFile::link(m_root, m_root + QStringLiteral("/B/up"))); // back to the top
+        QVERIFY(QFile::link(m_root + QStringLiteral("/B"), m_root + QStringLiteral("/C/side")));
+        QVERIFY(QFile::link(m_root + QStringLiteral("/p"), m_root + QStringLiteral("/q")));
+        QVERIFY(QFile::link(m_root + QStringLiteral("/q"), m_root + QStringLiteral("/p")));
+        const QByteArray odd = QFile::encodeName(m_root) + "/odd\xff";
+        QVERIFY(::mkdir(odd.constData(), 0755) == 0);
+        QVERIFY(::mkdir((odd + "/inner").constData(), 0755) == 0);
+        QVERIFY(::close(::open((odd + "/inner/z.doc").constData(), O_CREAT | O_WRONLY, 0644)) == 0);
+
+        scan(QStringLiteral("doc"));
+        const QStringList rows = listed();
+        QCOMPARE(rows.size(), 3); // every folder once; the odd name with all below it left out
+        QCOMPARE(QSet<QString>(rows.begin(), rows.end()).size(), 3);
+        QVERIFY(m_platform->prompts.messages.isEmpty());
+    }
+
+    void unreadableSubfolder()
+    {
+        if (::geteuid() == 0)
+            QSKIP("root reads every folder");
+        QFile::setPermissions(m_root + QStringLiteral("/B"), QFile::WriteOwner);
+        scan(QStringLiteral("doc"));
+        QFile::setPermissions(m_root + QStringLiteral("/B"),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QCOMPARE(listed(), QStringList{m_root + QStringLiteral("/b.doc")});
+        QVERIFY(m_platform->prompts.messages.isEmpty());
+    }
+
+    void unsafeNames()
+    {
+        QVERIFY(!HasUnsafeChars(QString()));
+        QVERIFY(!HasUnsafeChars(QStringLiteral("Проект 2021 – ✓")));
+        for (const QString& name :
+             {QStringLiteral("a\tb"), QStringLiteral("a?b"), QStringLiteral("a") + QChar(0x85),
+              QStringLiteral("a") + QChar(0x7f), QStringLiteral("a") + QChar::ReplacementCharacter})
+            QVERIFY2(HasUnsafeChars(name), qPrintable(name));
+    }
+
+private:
+    void touch(const QString& relative)
+    {
+        const QString path = m_root + u'/' + relative;
+        QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+
+    void scan(const QString& extension)
+    {
+        m_platform->prompts.inputAnswers = {extension};
+        m_platform->prompts.folderAnswers = {m_root};
+        m_form->findChild<QPushButton*>(QStringLiteral("PushButton4"))->click();
+    }
+
+    QStringList listed() const
+    {
+        QStringList rows;
+        for (int i = 1; i <= m_form->documents().DocumentCount(); ++i)
+            rows << m_form->documents().DocumentText(i);
+        return rows;
+    }
+
+    QString m_root;
+};
+
+QTEST_MAIN(TestFolderTree)
+#include "tst_foldertree.moc"
