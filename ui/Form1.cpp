@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDropEvent>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLineEdit>
@@ -94,6 +95,9 @@ void Form1::buildDesign()
     ListView1->setFont(arialBold(kListFontPoints));
     ListView1->verticalHeader()->setDefaultSectionSize(ListView1->fontMetrics().height() + 4);
     ListView1->setToolTip(kListTip);
+    ListView1->setAcceptDrops(true);
+    ListView1->setDragEnabled(false);
+    ListView1->setDragDropMode(QAbstractItemView::DropOnly);
 
     auto makeButton = [this](QPushButton*& button, const char* name, const QString& caption,
                              const Place& place, QWidget* container = nullptr) {
@@ -355,6 +359,25 @@ bool Form1::eventFilter(QObject* watched, QEvent* event)
     switch (event->type()) {
     case QEvent::MouseMove:
         dispatchMouseMove(watched, static_cast<QMouseEvent*>(event));
+        break;
+    case QEvent::DragEnter:
+    case QEvent::DragMove:
+        if (watched == ListView1->viewport()) {
+            auto* drag = static_cast<QDragMoveEvent*>(event);
+            if (ListView1_OLEDragOver(drag->mimeData()))
+                drag->acceptProposedAction();
+            else
+                drag->ignore(); // the pointer shows that nothing can be dropped here
+            return true;
+        }
+        break;
+    case QEvent::Drop:
+        if (watched == ListView1->viewport()) {
+            auto* drop = static_cast<QDropEvent*>(event);
+            drop->acceptProposedAction();
+            ListView1_OLEDragDrop(drop->mimeData());
+            return true;
+        }
         break;
     case QEvent::ToolTip:
         // The items have no tips of their own; the list's tip shows over all of it.

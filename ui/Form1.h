@@ -10,6 +10,7 @@
 
 class QGroupBox;
 class QLineEdit;
+class QMimeData;
 class QPushButton;
 class QRadioButton;
 class QTableView;
@@ -52,6 +53,10 @@ public:
     void PushButton1_Click();
     // "Add All Word Files In Folder": a folder tree scanned for one extension.
     void PushButton4_Click();
+    // Drag-and-drop onto the list: only a list of files is taken; dropped folders bring
+    // every file of their tree.
+    bool ListView1_OLEDragOver(const QMimeData* dragged);
+    void ListView1_OLEDragDrop(const QMimeData* dragged);
 
     // The output options and the output folder.
     void Option1_Click();

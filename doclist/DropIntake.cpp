@@ -1,0 +1,71 @@
+// Files and folders dropped onto the document list.
+
+#include "doclist/DocumentList.h"
+#include "doclist/FolderWalk.h"
+#include "shell/ErrorTrap.h"
+#include "shell/FileSystem.h"
+#include "shell/PathHelpers.h"
+#include "ui/Form1.h"
+
+#include <QDir>
+#include <QMimeData>
+#include <QUrl>
+
+namespace docuflume {
+namespace {
+
+const QString kDragDrop = QStringLiteral("in Quarnel2021/08/31.Form1.ListView1_OLEDragDrop ");
+
+// Archive + hidden: a dot file of the user's tools (".DS_Store", ".~lock..."), not a document.
+constexpr int kHiddenArchive = fs::Hidden | fs::Archive;
+
+QStringList droppedPaths(const QMimeData* dragged)
+{
+    QStringList paths;
+    for (const QUrl& url : dragged->urls()) {
+        if (url.isLocalFile())
+            paths << QDir::toNativeSeparators(url.toLocalFile());
+    }
+    return paths;
+}
+
+} // namespace
+
+bool Form1::ListView1_OLEDragOver(const QMimeData* dragged)
+{
+    return dragged && !droppedPaths(dragged).isEmpty();
+}
+
+void Form1::ListView1_OLEDragDrop(const QMimeData* dragged)
+{
+    if (!dragged)
+        return;
+    ErrorTrap line = trap(kDragDrop);
+    for (const QString& dropped : droppedPaths(dragged)) {
+        if (!line.when(100, [&] { return IsFolder(dropped); })) {
+            line(102, [&] { m_documents->AddDocument(dropped); });
+            continue;
+        }
+        QStringList collection;
+        line(104, [&] { collection = {dropped + kSeparator}; });
+        line(106, [&] { GetSubDirectories2016(*m_platform.prompts, this, collection, true); });
+        for (QString folder : std::as_const(collection)) {
+            folder.chop(1);
+            const QStringList names = line.value(
+                108, [&] { return ListFilesByPattern(folder, QStringLiteral("*.*")); },
+                QStringList());
+            for (const QString& name : names) {
+                if (name.startsWith(u'~'))
+                    continue;
+                const QString path = folder + kSeparator + name;
+                // A file that went away since the listing is reported, and the drop goes on.
+                if (line.when(110, [&] {
+                        return IsExistingFile(path) && fs::GetAttr(path) != kHiddenArchive;
+                    }))
+                    line(112, [&] { m_documents->AddDocument(CollapseDoubleBackslashes(path)); });
+            }
+        }
+    }
+}
+
+} // namespace docuflume
