@@ -13,6 +13,7 @@
 #include <QDropEvent>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -174,6 +175,10 @@ void Form1::wireHandlers()
     connect(PushButton1, &QPushButton::clicked, this, &Form1::PushButton1_Click);
     connect(PushButton2, &QPushButton::clicked, this, &Form1::PushButton2_Click);
     connect(PushButton4, &QPushButton::clicked, this, &Form1::PushButton4_Click);
+    connect(PushButton3, &QPushButton::clicked, this, &Form1::PushButton3_Click);
+    // The view reports a press on an entry after it has made that entry the current one.
+    connect(ListView1, &QAbstractItemView::pressed, this, [this] { ListView1_ItemClick(); });
+    ListView1->installEventFilter(this);
     connect(PushButton7, &QPushButton::clicked, this, &Form1::PushButton7_Click);
     // An option's click comes when it becomes the selected one, by the user or by code.
     connect(Option1, &QRadioButton::toggled, this, [this](bool on) {
@@ -315,9 +320,10 @@ void Form1::Text1_MouseMove()
     applyHoverRule(PointerDefault);
 }
 
-void Form1::ListView1_MouseMove(Qt::MouseButtons, Qt::KeyboardModifiers, QPoint)
+void Form1::ListView1_MouseMove(Qt::MouseButtons, Qt::KeyboardModifiers, QPoint position)
 {
     applyHoverRule(PointerDefault);
+    dragStep(position, m_lastScreenY);
 }
 
 bool Form1::dispatchMouseMove(QObject* watched, QMouseEvent* event)
@@ -345,9 +351,10 @@ bool Form1::dispatchMouseMove(QObject* watched, QMouseEvent* event)
         Frame2_MouseMove();
     else if (watched == Text1)
         Text1_MouseMove();
-    else if (watched == ListView1->viewport())
+    else if (watched == ListView1->viewport()) {
+        m_lastScreenY = qRound(event->globalPosition().y());
         ListView1_MouseMove(event->buttons(), event->modifiers(), position);
-    else if (watched == this && overItself(this))
+    } else if (watched == this && overItself(this))
         Form_MouseMove();
     else
         return false;
@@ -359,6 +366,24 @@ bool Form1::eventFilter(QObject* watched, QEvent* event)
     switch (event->type()) {
     case QEvent::MouseMove:
         dispatchMouseMove(watched, static_cast<QMouseEvent*>(event));
+        break;
+    case QEvent::MouseButtonPress:
+        if (watched == ListView1->viewport())
+            ListView1_MouseDown();
+        break;
+    case QEvent::MouseButtonRelease:
+        if (watched == ListView1->viewport())
+            ListView1_MouseUp();
+        break;
+    case QEvent::MouseButtonDblClick:
+        if (watched == ListView1->viewport())
+            ListView1_DblClick();
+        break;
+    case QEvent::KeyPress:
+        if (watched == ListView1) {
+            const auto* key = static_cast<QKeyEvent*>(event);
+            ListView1_KeyDown(key->key() == Qt::Key_Delete ? 46 : 0, key->modifiers());
+        }
         break;
     case QEvent::DragEnter:
     case QEvent::DragMove:

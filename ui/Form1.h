@@ -4,6 +4,7 @@
 #include "shell/Prompts.h"
 
 #include <QCursor>
+#include <QPersistentModelIndex>
 #include <QWidget>
 
 #include <optional>
@@ -57,6 +58,16 @@ public:
     // every file of their tree.
     bool ListView1_OLEDragOver(const QMimeData* dragged);
     void ListView1_OLEDragDrop(const QMimeData* dragged);
+
+    // Editing on the list: Delete or a double-click removes the current entry, "Clear List"
+    // empties it (neither while the hourglass shows); dragging an entry moves it.
+    void ListView1_KeyDown(int keyCode, Qt::KeyboardModifiers modifiers);
+    void ListView1_DblClick();
+    void PushButton3_Click();
+    void ListView1_MouseDown();
+    void ListView1_ItemClick();
+    void ListView1_MouseUp();
+    bool isDragActive() const { return DragActive; }
 
     // The output options and the output folder.
     void Option1_Click();
@@ -113,6 +124,8 @@ private:
     void watchPointer(QWidget* widget);
     bool dispatchMouseMove(QObject* watched, QMouseEvent* event);
     void wireHandlers();
+    void removeCurrentEntry();
+    void dragStep(QPoint position, int screenY);
     QString programFile(const QString& name) const;
     // Writes a setting from a handler that has no trap: a failed write must not cost the
     // user the choice just made on the window.
@@ -129,6 +142,10 @@ private:
     std::optional<QCursor> m_mouseIcon;
     bool m_placed = false;
     bool Converting = false;
+    bool DragActive = false;
+    QPersistentModelIndex DraggedEntry; // survives moves; invalid once its entry is gone
+    std::optional<QCursor> m_dragImage;
+    int m_lastScreenY = 0; // where on the screen the pointer was at the last move
     bool m_endRequested = false;
     QString m_lastFolderDot; // the output folder picker's last folder
 

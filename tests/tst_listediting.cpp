@@ -1,0 +1,170 @@
+// Removing, clearing and reordering entries with real key and mouse events on the list.
+
+#include "doclist/DocumentList.h"
+#include "support/WindowTest.h"
+
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTableView>
+#include <QTest>
+
+using namespace docuflume;
+
+class TestListEditing : public test::WindowTest
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init()
+    {
+        makeWindow();
+        m_form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+    }
+
+    void cleanup() { dropWindow(); }
+
+    void deleteKeyAndDoubleClick()
+    {
+        QTest::keyClick(list(), Qt::Key_Delete); // an empty list
+        fill({"A", "B", "C", "D"});
+        list()->setCurrentIndex(list()->model()->index(1, 0));
+        QTest::keyClick(list(), Qt::Key_Backspace);
+        QTest::keyClick(list(), Qt::Key_Period);
+        QCOMPARE(rows(), (QStringList{"A", "B", "C", "D"}));
+        QTest::keyClick(list(), Qt::Key_Delete, Qt::ShiftModifier);
+        QCOMPARE(rows(), (QStringList{"A", "C", "D"}));
+
+        m_form->setMousePointer(Form1::PointerHourglass);
+        QTest::keyClick(list(), Qt::Key_Delete);
+        m_form->PushButton3_Click();
+        QCOMPARE(rows().size(), 3);
+        m_form->setMousePointer(Form1::PointerDefault);
+
+        // A double-click below the last entry removes the current one.
+        list()->setCurrentIndex(list()->model()->index(0, 0));
+        QTest::mouseDClick(list()->viewport(), Qt::LeftButton, {}, QPoint(30, 150));
+        QCOMPARE(rows(), (QStringList{"C", "D"}));
+
+        m_form->findChild<QPushButton*>(QStringLiteral("PushButton3"))->click();
+        QCOMPARE(rows(), QStringList());
+        m_form->PushButton3_Click(); // clearing an empty list says nothing
+        QVERIFY(m_platform->prompts.messages.isEmpty());
+    }
+
+    void slowDragMovesOneStepAtATime()
+    {
+        fill({"A", "B", "C", "D"});
+        press(0);
+        moveOver(1, 330);
+        moveOver(2, 330);
+        release(2);
+        QCOMPARE(rows(), (QStringList{"B", "C", "A", "D"}));
+        QCOMPARE(list()->currentIndex().row(), 2);
+        QVERIFY(!m_form->isDragActive());
+        QCOMPARE(list()->viewport()->cursor().shape(), Qt::ArrowCursor);
+    }
+
+    void fastJumpExchangesTwo()
+    {
+        fill({"A", "B", "C", "D"});
+        press(0);
+        moveOver(3, 330);
+        release(3);
+        QCOMPARE(rows(), (QStringList{"D", "B", "C", "A"}));
+    }
+
+    void pressOnEmptySpaceDragsTheLastClicked()
+    {
+        fill({"A", "B", "C", "D"});
+        press(0);
+        release(0);
+        // A press below the entries: no item click, the earlier entry is dragged on.
+        QTest::mousePress(list()->viewport(), Qt::LeftButton, {}, QPoint(30, 150));
+        moveOver(1, 330);
+        QCOMPARE(rows(), (QStringList{"B", "A", "C", "D"}));
+        QTest::mouseRelease(list()->viewport(), Qt::LeftButton, {}, QPoint(30, 150));
+
+        // Once that entry is gone, nothing is dragged.
+        m_form->documents().RemoveDocument(2);
+        QTest::mousePress(list()->viewport(), Qt::LeftButton, {}, QPoint(30, 150));
+        moveOver(0, 330);
+        QCOMPARE(rows(), (QStringList{"B", "C", "D"}));
+    }
+
+    void scrollBands()
+    {
+        QStringList many;
+        for (int i = 0; i < 60; ++i)
+            many << QStringLiteral("doc%1").arg(i, 2, 10, QLatin1Char('0'));
+        fill(many);
+        QScrollBar* bar = list()->verticalScrollBar();
+        QTRY_VERIFY(bar->maximum() > 30); // laid out
+        auto dragAt = [&](int screenY) {
+            bar->setValue(20); // entry 21 at the top
+            const int top = bar->value();
+            press(top + 1);
+            moveOver(top, screenY);
+            const int moved = bar->value() - top;
+            release(top);
+            return moved;
+        };
+        QCOMPARE(dragAt(300), -1); // the entry above comes into view
+        QCOMPARE(dragAt(305), 0);
+        QCOMPARE(dragAt(364), 0);
+        const int rowsShown = list()->viewport()->height() / list()->rowHeight(0);
+        bar->setValue(20);
+        press(20 + rowsShown - 2);
+        moveOver(20 + rowsShown - 1, 365);
+        release(20 + rowsShown - 1);
+        QVERIFY(bar->value() > 20); // the entry below comes into view
+    }
+
+private:
+    QTableView* list() const { return m_form->findChild<QTableView*>(QStringLiteral("ListView1")); }
+
+    void fill(const QStringList& texts)
+    {
+        for (const QString& text : texts)
+            m_form->documents().AddDocument(text);
+    }
+    void fill(std::initializer_list<const char*> texts)
+    {
+        for (const char* text : texts)
+            m_form->documents().AddDocument(QString::fromLatin1(text));
+    }
+
+    QStringList rows() const
+    {
+        QStringList result;
+        for (int i = 1; i <= m_form->documents().DocumentCount(); ++i)
+            result << m_form->documents().DocumentText(i);
+        return result;
+    }
+
+    QPoint centreOf(int row) const
+    {
+        return list()->visualRect(list()->model()->index(row, 0)).center();
+    }
+
+    void press(int row)
+    {
+        QTest::mousePress(list()->viewport(), Qt::LeftButton, {}, centreOf(row));
+    }
+    void release(int row)
+    {
+        QTest::mouseRelease(list()->viewport(), Qt::LeftButton, {}, centreOf(row));
+    }
+
+    // A move with the button held, with the pointer at `screenY` on the screen.
+    void moveOver(int row, int screenY)
+    {
+        const QPoint local = centreOf(row);
+        QMouseEvent move(QEvent::MouseMove, local, QPointF(local.x(), screenY), Qt::NoButton,
+                         Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(list()->viewport(), &move);
+    }
+};
+
+QTEST_MAIN(TestListEditing)
+#include "tst_listediting.moc"
