@@ -208,6 +208,38 @@ private Q_SLOTS:
         }
     }
 
+    void convertsTheSamples_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("pictures");
+        QTest::newRow("rtf") << "welcome.rtf"
+                             << "Thank you for trying Docuflume." << 0;
+        QTest::newRow("docx") << "report-with-picture.docx"
+                              << "Documents converted" << 1;
+        QTest::newRow("doc") << "greetings-around-the-world.doc"
+                             << "Здравствуй, мир" << 0;
+        QTest::newRow("dotted") << "minutes.2021.final.doc"
+                                << "Minutes of the planning meeting" << 0;
+    }
+
+    void convertsTheSamples()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, text);
+        QFETCH(int, pictures);
+        const QString output = m_out + QStringLiteral("/sample-") +
+                               QFileInfo(name).completeBaseName() + QStringLiteral(".htm");
+        ExportDocument(
+            m_engine.get(), [] { return std::optional<int>(HtmlNormal); },
+            QStringLiteral(QT_TESTCASE_SOURCEDIR "/../Samples/") + name, output);
+        QVERIFY(readAll(output).simplified().contains(text));
+        QCOMPARE(QDir(m_out)
+                     .entryList({QFileInfo(output).completeBaseName() + QStringLiteral("_htm_*")})
+                     .size(),
+                 pictures);
+    }
+
     void badDocumentsFailQuickly_data()
     {
         QTest::addColumn<QString>("path");

@@ -67,6 +67,10 @@ public:
     void ListView1_MouseDown();
     void ListView1_ItemClick();
     void ListView1_MouseUp();
+
+    // "Load Sample/Example Files".
+    void PushButton5_Click();
+    void AddSampleDocuments(DocumentList& list);
     bool isDragActive() const { return DragActive; }
 
     // The output options and the output folder.

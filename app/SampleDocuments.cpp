@@ -1,0 +1,41 @@
+// "Load Sample/Example Files": the documents that ship in "Samples" beside the program.
+
+#include "doclist/DocumentList.h"
+#include "shell/ErrorTrap.h"
+#include "shell/PathHelpers.h"
+#include "ui/Form1.h"
+
+#include <QUrl>
+
+namespace docuflume {
+namespace {
+
+const QString kPushButton5 = QStringLiteral("in Quarnel2021/08/31.Form1.PushButton5_Click ");
+
+} // namespace
+
+void Form1::AddSampleDocuments(DocumentList& list)
+{
+    const QString folder = programFile(QStringLiteral("Samples"));
+    // The only intake that never lists a document twice.
+    for (const QString& name : ListFilesByPattern(folder, QStringLiteral("*.*"))) {
+        const QString path = folder + kSeparator + name;
+        if (!PathExists(path) || list.ContainsDocument(path))
+            continue;
+        list.AddDocument(path);
+    }
+    const MessageAnswer answer = MsgBox(
+        QStringLiteral("Would you like this software to open the folder where these sample "
+                       "files are stored (so that you can view them before working with them)?"),
+        MessageButtons::YesNo);
+    if (answer == MessageAnswer::Yes)
+        m_platform.prompts->openWithDesktop(QUrl::fromLocalFile(folder + kSeparator));
+}
+
+void Form1::PushButton5_Click()
+{
+    ErrorTrap line = trap(kPushButton5);
+    line(100, [&] { AddSampleDocuments(*m_documents); });
+}
+
+} // namespace docuflume
