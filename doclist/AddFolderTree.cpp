@@ -7,6 +7,7 @@
 #include "shell/ErrorTrap.h"
 #include "shell/FolderPicker.h"
 #include "shell/PathHelpers.h"
+#include "shell/Yield.h"
 #include "ui/Form1.h"
 
 namespace docuflume {
@@ -51,6 +52,8 @@ void Form1::PushButton4_Click()
     line(114, [&] { collection = {folder + kSeparator}; });
     line(116, [&] { GetSubDirectories2016(prompts, this, collection, true); });
     for (QString path : std::as_const(collection)) {
+        // The window keeps repainting while the rows come in.
+        YieldToWindowThrottled();
         line(120, [&] { path.chop(1); });
         const QStringList names = line.value(
             122, [&] { return ListFilesByPattern(path, QStringLiteral("*.") + extension); },

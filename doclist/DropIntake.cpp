@@ -5,6 +5,7 @@
 #include "shell/ErrorTrap.h"
 #include "shell/FileSystem.h"
 #include "shell/PathHelpers.h"
+#include "shell/Yield.h"
 #include "ui/Form1.h"
 
 #include <QDir>
@@ -50,6 +51,7 @@ void Form1::ListView1_OLEDragDrop(const QMimeData* dragged)
         line(104, [&] { collection = {dropped + kSeparator}; });
         line(106, [&] { GetSubDirectories2016(*m_platform.prompts, this, collection, true); });
         for (QString folder : std::as_const(collection)) {
+            YieldToWindowThrottled();
             folder.chop(1);
             const QStringList names = line.value(
                 108, [&] { return ListFilesByPattern(folder, QStringLiteral("*.*")); },

@@ -30,6 +30,13 @@ bool canOpenAsFile(const QString& path);
 // True when the last-modified time of what the path names can be read.
 bool canReadModificationTime(const QString& path);
 
+// The names of the files in a folder that `wanted` accepts and that can be opened as
+// regular files, in the order the platform lists them; folders, FIFOs and devices are left
+// out, and so are names the file-name encoding cannot represent. Nothing when the folder
+// cannot be listed.
+QStringList listOpenableFiles(const QString& folder,
+                              const std::function<bool(const QString& name)>& wanted);
+
 // True when both paths name one and the same existing file, by any name or link.
 bool sameFile(const QString& first, const QString& second);
 

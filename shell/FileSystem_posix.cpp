@@ -114,6 +114,41 @@ bool canReadModificationTime(const QString& path)
     return native && ::stat(native->constData(), &info) == 0;
 }
 
+QStringList listOpenableFiles(const QString& folder,
+                              const std::function<bool(const QString& name)>& wanted)
+{
+    QStringList names;
+    const auto native = nativePath(folder);
+    if (!native)
+        return names;
+    DIR* dir = ::opendir(native->constData());
+    if (!dir)
+        return names;
+    const int dirFd = ::dirfd(dir);
+    while (const dirent* entry = ::readdir(dir)) {
+        if (entry->d_type == DT_DIR)
+            continue;
+        const QByteArray raw(entry->d_name);
+        const QString name = QString::fromUtf8(raw);
+        if (name.toUtf8() != raw || !wanted(name))
+            continue;
+        // A regular file this user may open for reading; asked of the folder directly, it
+        // costs one call, and nothing is opened that could block (a FIFO) or act (a device).
+        bool regular = entry->d_type == DT_REG;
+        if (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK) {
+            struct stat info
+            {
+            };
+            regular = ::fstatat(dirFd, entry->d_name, &info, 0) == 0 && S_ISREG(info.st_mode);
+        }
+        regular = regular && ::faccessat(dirFd, entry->d_name, R_OK, AT_EACCESS) == 0;
+        if (regular)
+            names.append(name);
+    }
+    ::closedir(dir);
+    return names;
+}
+
 bool sameFile(const QString& first, const QString& second)
 {
     const auto a = nativePath(first);

@@ -67,6 +67,21 @@ bool canReadModificationTime(const QString& path)
     return ::GetFileAttributesExW(nativePath(path).c_str(), GetFileExInfoStandard, &data) != 0;
 }
 
+QStringList listOpenableFiles(const QString& folder,
+                              const std::function<bool(const QString& name)>& wanted)
+{
+    QString prefix = QDir::toNativeSeparators(folder);
+    if (!prefix.endsWith(u'\\'))
+        prefix += u'\\';
+    QStringList names;
+    forEachEntry(folder, [&](const QString& name, bool isFolder) {
+        if (!isFolder && wanted(name) && canOpenAsFile(prefix + name))
+            names.append(name);
+        return true;
+    });
+    return names;
+}
+
 bool sameFile(const QString& first, const QString& second)
 {
     const QString a = QFileInfo(first).canonicalFilePath();

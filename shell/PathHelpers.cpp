@@ -98,18 +98,11 @@ bool MatchesWildcard(const QString& name, const QString& pattern)
 
 QStringList ListFilesByPattern(const QString& folder, const QString& pattern)
 {
-    QString prefix = folder;
-    if (!prefix.endsWith(kSeparator))
-        prefix += kSeparator;
-
-    QStringList names;
-    names.reserve(100);
-    fs::forEachEntry(prefix, [&](const QString& name, bool isFolder) {
-        if (!isFolder && MatchesWildcard(name, pattern) && IsExistingFile(prefix + name))
-            names.append(name);
-        return true;
-    });
-    return names;
+    QString withSeparator = folder;
+    if (!withSeparator.endsWith(kSeparator))
+        withSeparator += kSeparator;
+    return fs::listOpenableFiles(
+        withSeparator, [&](const QString& name) { return MatchesWildcard(name, pattern); });
 }
 
 QString GetSpecialFolderBuffer(int folderId)
