@@ -52,17 +52,17 @@ private Q_SLOTS:
                        QUrl::fromLocalFile(m_base + QStringLiteral("/loose/notes.txt")),
                        QUrl::fromLocalFile(m_base + QStringLiteral("/B"))});
         drop(files);
-        const QStringList rows = listed();
-        QCOMPARE(rows.size(), 7);
+        const QStringList listed = rows();
+        QCOMPARE(listed.size(), 7);
         // Dropped files unchanged and in the source's order; each folder's tree in its place.
-        QCOMPARE(rows[0], m_base + QStringLiteral("/loose/~$x.doc"));
+        QCOMPARE(listed[0], m_base + QStringLiteral("/loose/~$x.doc"));
         QCOMPARE(
-            QSet<QString>(rows.begin() + 1, rows.begin() + 4),
+            QSet<QString>(listed.begin() + 1, listed.begin() + 4),
             (QSet<QString>{m_base + QStringLiteral("/A/a.doc"), m_base + QStringLiteral("/A/b.txt"),
                            m_base + QStringLiteral("/A/.locked")}));
-        QCOMPARE(rows[4], m_base + QStringLiteral("/A/sub/c.doc"));
-        QCOMPARE(rows[5], m_base + QStringLiteral("/loose/notes.txt"));
-        QCOMPARE(rows[6], m_base + QStringLiteral("/B/d.doc"));
+        QCOMPARE(listed[4], m_base + QStringLiteral("/A/sub/c.doc"));
+        QCOMPARE(listed[5], m_base + QStringLiteral("/loose/notes.txt"));
+        QCOMPARE(listed[6], m_base + QStringLiteral("/B/d.doc"));
         QVERIFY(m_platform->prompts.messages.isEmpty());
 
         drop(files); // the same drop again: every row once more
@@ -92,14 +92,6 @@ private:
         QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly));
-    }
-
-    QStringList listed() const
-    {
-        QStringList rows;
-        for (int i = 1; i <= m_form->documents().DocumentCount(); ++i)
-            rows << m_form->documents().DocumentText(i);
-        return rows;
     }
 
     QString m_base;

@@ -277,7 +277,8 @@ private Q_SLOTS:
         }
         QVERIFY(!QFile::exists(output));
         QVERIFY(noStagingLeft());
-        QTRY_COMPARE(officeProcesses(m_root).size() <= 1, true); // at most the one started ahead
+        // At most the one started ahead stays (an ending one may take a moment under load).
+        QTRY_VERIFY_WITH_TIMEOUT(officeProcesses(m_root).size() <= 1, 20000);
     }
 
     void hangingInstanceIsStopped()

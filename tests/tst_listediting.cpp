@@ -18,8 +18,7 @@ private Q_SLOTS:
     void init()
     {
         makeWindow();
-        m_form->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+        showWindow();
     }
 
     void cleanup() { dropWindow(); }
@@ -132,14 +131,6 @@ private:
     {
         for (const char* text : texts)
             m_form->documents().AddDocument(QString::fromLatin1(text));
-    }
-
-    QStringList rows() const
-    {
-        QStringList result;
-        for (int i = 1; i <= m_form->documents().DocumentCount(); ++i)
-            result << m_form->documents().DocumentText(i);
-        return result;
     }
 
     QPoint centreOf(int row) const

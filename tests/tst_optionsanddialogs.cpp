@@ -180,13 +180,6 @@ private:
         return m_form->findChild<QRadioButton*>(QStringLiteral("Option%1").arg(n));
     }
     QLineEdit* text1() const { return m_form->findChild<QLineEdit*>(QStringLiteral("Text1")); }
-    QStringList rows() const
-    {
-        QStringList result;
-        for (int i = 1; i <= m_form->documents().DocumentCount(); ++i)
-            result << m_form->documents().DocumentText(i);
-        return result;
-    }
 };
 
 QTEST_MAIN(TestOptionsAndDialogs)

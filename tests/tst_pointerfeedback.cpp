@@ -18,8 +18,7 @@ private Q_SLOTS:
     void init()
     {
         makeWindow();
-        m_form->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+        showWindow();
     }
 
     void cleanup() { dropWindow(); }

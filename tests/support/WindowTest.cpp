@@ -1,5 +1,9 @@
 #include "support/WindowTest.h"
 
+#include "doclist/DocumentList.h"
+
+#include <QTest>
+
 namespace docuflume::test {
 
 void WindowTest::makeWindow(bool load)
@@ -11,6 +15,20 @@ void WindowTest::makeWindow(bool load)
     m_form->Form_Load();
     m_platform->prompts.messages.clear();
     m_platform->automation.calls.clear();
+}
+
+void WindowTest::showWindow()
+{
+    m_form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+}
+
+QStringList WindowTest::rows() const
+{
+    QStringList result;
+    for (int i = 1; i <= m_form->documents().DocumentCount(); ++i)
+        result << m_form->documents().DocumentText(i);
+    return result;
 }
 
 void WindowTest::dropWindow()

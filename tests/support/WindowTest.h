@@ -4,6 +4,7 @@
 #include "ui/Form1.h"
 
 #include <QObject>
+#include <QStringList>
 
 #include <memory>
 
@@ -19,6 +20,10 @@ protected:
     // With `load`, start-up runs as in the program, and what it recorded is forgotten.
     void makeWindow(bool load = true);
     void dropWindow();
+    // Shows the window and waits until it is on the screen.
+    void showWindow();
+    // The list's rows, first to last.
+    QStringList rows() const;
 
     std::unique_ptr<TestPlatform> m_platform;
     std::unique_ptr<Form1> m_form;
