@@ -1,9 +1,11 @@
 // The file functions on real temporary folders: attributes, the open-as-file test, folder
 // listings and the desktop folder.
 
+#include "doclist/FolderWalk.h"
 #include "shell/Failure.h"
 #include "shell/FileSystem.h"
 #include "shell/PathHelpers.h"
+#include "support/RecordingPrompts.h"
 
 #include <QDir>
 #include <QFile>
@@ -222,6 +224,29 @@ private Q_SLOTS:
         makeFile(path("good.doc"));
         QCOMPARE(ListFilesByPattern(m_dir->path(), QStringLiteral("*.doc")),
                  QStringList{QStringLiteral("good.doc")});
+        ::unlink(raw.constData()); // a name QTemporaryDir could not remove either
+    }
+
+    void walkPassesOverUnreadableFolders()
+    {
+        for (const char* folder : {"A/B", "A/C"})
+            QVERIFY(QDir().mkpath(path(folder)));
+        makeFile(path("A/B/b.doc"));
+        QFile::setPermissions(path("A"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                             QFile::ReadOther | QFile::ExeOther);
+        QFile::setPermissions(path("A/C"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                               QFile::ReadOther | QFile::ExeOther);
+        QFile::setPermissions(path("A/B"), QFile::WriteOwner);
+        const QString top = path("A") + u'/';
+        // The folder that cannot be listed goes, silently; the rest of the tree stays.
+        QVERIFY(askAsUnprivileged([&] {
+            test::RecordingPrompts prompts;
+            QStringList folders = {top};
+            GetSubDirectories2016(prompts, nullptr, folders, true);
+            return folders == QStringList{top, top + QStringLiteral("C/")} &&
+                   prompts.messages.isEmpty();
+        }));
+        QFile::setPermissions(path("A/B"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
 
     void desktopFromTheUserDirs()

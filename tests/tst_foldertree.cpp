@@ -112,6 +112,10 @@ private Q_SLOTS:
         QCOMPARE(listed.size(), 3); // every folder once; the odd name with all below it left out
         QCOMPARE(QSet<QString>(listed.begin(), listed.end()).size(), 3);
         QVERIFY(m_platform->prompts.messages.isEmpty());
+        // Names QTemporaryDir could not remove.
+        ::unlink((odd + "/inner/z.doc").constData());
+        ::rmdir((odd + "/inner").constData());
+        ::rmdir(odd.constData());
     }
 
     void unreadableSubfolder()
