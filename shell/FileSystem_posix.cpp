@@ -128,9 +128,11 @@ QStringList listOpenableFiles(const QString& folder,
     while (const dirent* entry = ::readdir(dir)) {
         if (entry->d_type == DT_DIR)
             continue;
-        const QByteArray raw(entry->d_name);
-        const QString name = QString::fromUtf8(raw);
-        if (name.toUtf8() != raw || !wanted(name))
+        const QUtf8StringView raw(entry->d_name);
+        if (!raw.isValidUtf8())
+            continue;
+        const QString name = raw.toString();
+        if (!wanted(name))
             continue;
         // A regular file this user may open for reading; asked of the folder directly, it
         // costs one call, and nothing is opened that could block (a FIFO) or act (a device).
