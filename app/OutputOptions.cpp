@@ -30,6 +30,7 @@ void Form1::writeThrough(const QString& key, const QString& value)
     }
 }
 
+// Either option's click stores both buttons.
 void Form1::Option1_Click()
 {
     writeThrough(setting::Option1, BooleanText(Option1->isChecked()));
@@ -38,8 +39,7 @@ void Form1::Option1_Click()
 
 void Form1::Option2_Click()
 {
-    writeThrough(setting::Option1, BooleanText(Option1->isChecked()));
-    writeThrough(setting::Option2, BooleanText(Option2->isChecked()));
+    Option1_Click();
 }
 
 void Form1::Text1_Change()

@@ -45,6 +45,25 @@ std::optional<Installation> installationAt(const QString& programFolder)
     return Installation{QDir(programFolder).canonicalPath(), readVersion(programFolder)};
 }
 
+// The profile's settings that make an instance start without its first-run checks.
+QByteArray seed(const QString& version)
+{
+    QByteArray items;
+    if (!version.isEmpty()) {
+        // A profile that records the running version skips the graphics self-test at start.
+        items += "<item oor:path=\"/org.openoffice.Setup/Product\"><prop "
+                 "oor:name=\"ooSetupLastVersion\" oor:op=\"fuse\"><value>" +
+                 version.toUtf8() + "</value></prop></item>\n";
+    }
+    items += "<item oor:path=\"/org.openoffice.Office.Common/Misc\"><prop oor:name=\"FirstRun\" "
+             "oor:op=\"fuse\"><value>false</value></prop></item>\n";
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+           "<oor:items xmlns:oor=\"http://openoffice.org/2001/registry\" "
+           "xmlns:xs=\"http://www.w3.org/2001/XMLSchema\" "
+           "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">\n" +
+           items + "</oor:items>\n";
+}
+
 } // namespace
 
 std::optional<Installation> Installation::find()
@@ -71,24 +90,6 @@ QString profileRoot()
 {
     return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +
            QStringLiteral("/docuflume/libreoffice");
-}
-
-QByteArray ProfileLease::seed(const QString& version)
-{
-    QByteArray items;
-    if (!version.isEmpty()) {
-        // A profile that records the running version skips the graphics self-test at start.
-        items += "<item oor:path=\"/org.openoffice.Setup/Product\"><prop "
-                 "oor:name=\"ooSetupLastVersion\" oor:op=\"fuse\"><value>" +
-                 version.toUtf8() + "</value></prop></item>\n";
-    }
-    items += "<item oor:path=\"/org.openoffice.Office.Common/Misc\"><prop oor:name=\"FirstRun\" "
-             "oor:op=\"fuse\"><value>false</value></prop></item>\n";
-    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-           "<oor:items xmlns:oor=\"http://openoffice.org/2001/registry\" "
-           "xmlns:xs=\"http://www.w3.org/2001/XMLSchema\" "
-           "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">\n" +
-           items + "</oor:items>\n";
 }
 
 std::unique_ptr<ProfileLease> ProfileLease::acquire(const QString& root, const QString& version)

@@ -44,9 +44,6 @@ public:
     bool ready() const;
     void markReady();
 
-    // The profile's settings that make an instance start without its first-run checks.
-    static QByteArray seed(const QString& version);
-
 private:
     ProfileLease(QString folder, int lockFd) : m_folder(std::move(folder)), m_lockFd(lockFd) {}
     QString m_folder;
@@ -67,7 +64,6 @@ public:
 
     pid_t pid() const { return m_pid; }
     const QString& pipeName() const { return m_pipeName; }
-    const QString& profileFolder() const { return m_profile->folder(); }
 
     // The exit status once the process has ended (128 + signal when killed), without waiting.
     std::optional<int> exitStatus();

@@ -60,10 +60,9 @@ void Form1::ListView1_OLEDragDrop(const QMimeData* dragged)
                 if (name.startsWith(u'~'))
                     continue;
                 const QString path = folder + kSeparator + name;
-                // A file that went away since the listing is reported, and the drop goes on.
-                if (line.when(110, [&] {
-                        return IsExistingFile(path) && fs::GetAttr(path) != kHiddenArchive;
-                    }))
+                // The listing opened each file already; a file that went away since then
+                // fails its attribute read, which is reported, and the drop goes on.
+                if (line.when(110, [&] { return fs::GetAttr(path) != kHiddenArchive; }))
                     line(112, [&] { m_documents->AddDocument(CollapseDoubleBackslashes(path)); });
             }
         }

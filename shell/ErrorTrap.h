@@ -82,12 +82,10 @@ public:
     void setHandler(Handler handler) { m_handler = std::move(handler); }
     bool left() const { return m_left; }
     int line() const { return m_line; }
-    const QString& location() const { return m_location; }
-
-    // The failure behind an exception caught with catch (...).
-    static Failure failureOf(std::exception_ptr exception);
 
 private:
+    // The failure behind an exception caught with catch (...).
+    static Failure failureOf(std::exception_ptr exception);
     bool start(int line);
     void handle(std::exception_ptr exception);
 

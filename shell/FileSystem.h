@@ -40,12 +40,6 @@ QStringList listOpenableFiles(const QString& folder,
 // True when both paths name one and the same existing file, by any name or link.
 bool sameFile(const QString& first, const QString& second);
 
-// Calls `visit` for each entry of the folder, in the order the platform returns them, with
-// the entry's name and whether it is a folder (links followed). Returns false when the
-// folder cannot be listed. `visit` returns false to stop early.
-bool forEachEntry(const QString& folder,
-                  const std::function<bool(const QString& name, bool isFolder)>& visit);
-
 // One entry of a folder listing: its name, and an identity that tells two names for the
 // same folder (links) apart from two folders.
 struct Subfolder

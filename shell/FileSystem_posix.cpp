@@ -165,34 +165,6 @@ bool sameFile(const QString& first, const QString& second)
            infoA.st_dev == infoB.st_dev && infoA.st_ino == infoB.st_ino;
 }
 
-bool forEachEntry(const QString& folder,
-                  const std::function<bool(const QString& name, bool isFolder)>& visit)
-{
-    const auto native = nativePath(folder);
-    if (!native)
-        return false;
-    DIR* dir = ::opendir(native->constData());
-    if (!dir)
-        return false;
-    const int dirFd = ::dirfd(dir);
-    while (const dirent* entry = ::readdir(dir)) {
-        const char* name = entry->d_name;
-        if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
-            continue;
-        bool isFolder = entry->d_type == DT_DIR;
-        if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
-            struct stat info
-            {
-            };
-            isFolder = ::fstatat(dirFd, name, &info, 0) == 0 && S_ISDIR(info.st_mode);
-        }
-        if (!visit(QFile::decodeName(name), isFolder))
-            break;
-    }
-    ::closedir(dir);
-    return true;
-}
-
 QList<Subfolder> listSubfolders(const QString& folder)
 {
     const auto native = nativePath(folder);

@@ -32,6 +32,31 @@ Failure failureFromError(DWORD error)
     }
 }
 
+// Calls `visit` for each entry of the folder, in the order the platform lists them.
+bool forEachEntry(const QString& folder,
+                  const std::function<bool(const QString& name, bool isFolder)>& visit)
+{
+    if (folder.isEmpty() || folder.contains(QChar(0)))
+        return false;
+    QString pattern = QDir::toNativeSeparators(folder);
+    if (!pattern.endsWith(u'\\'))
+        pattern += u'\\';
+    pattern += u'*';
+    WIN32_FIND_DATAW found{};
+    const HANDLE search = ::FindFirstFileW(pattern.toStdWString().c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return ::GetLastError() == ERROR_FILE_NOT_FOUND;
+    do {
+        const QString name = QString::fromWCharArray(found.cFileName);
+        if (name == QLatin1String(".") || name == QLatin1String(".."))
+            continue;
+        if (!visit(name, (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0))
+            break;
+    } while (::FindNextFileW(search, &found));
+    ::FindClose(search);
+    return true;
+}
+
 } // namespace
 
 int GetAttr(const QString& path)
@@ -87,30 +112,6 @@ bool sameFile(const QString& first, const QString& second)
     const QString a = QFileInfo(first).canonicalFilePath();
     return !a.isEmpty() &&
            a.compare(QFileInfo(second).canonicalFilePath(), Qt::CaseInsensitive) == 0;
-}
-
-bool forEachEntry(const QString& folder,
-                  const std::function<bool(const QString& name, bool isFolder)>& visit)
-{
-    if (folder.isEmpty() || folder.contains(QChar(0)))
-        return false;
-    QString pattern = QDir::toNativeSeparators(folder);
-    if (!pattern.endsWith(u'\\'))
-        pattern += u'\\';
-    pattern += u'*';
-    WIN32_FIND_DATAW found{};
-    const HANDLE search = ::FindFirstFileW(pattern.toStdWString().c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return ::GetLastError() == ERROR_FILE_NOT_FOUND;
-    do {
-        const QString name = QString::fromWCharArray(found.cFileName);
-        if (name == QLatin1String(".") || name == QLatin1String(".."))
-            continue;
-        if (!visit(name, (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0))
-            break;
-    } while (::FindNextFileW(search, &found));
-    ::FindClose(search);
-    return true;
 }
 
 QList<Subfolder> listSubfolders(const QString& folder)
