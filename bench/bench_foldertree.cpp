@@ -2,7 +2,10 @@
 // with "Add All Word Files In Folder", and times `find` on the same tree for comparison
 // (both with a warm cache). Also counts how often the list repainted during the scan.
 //
-//     QT_QPA_PLATFORM=offscreen bench_foldertree [FOLDERS] [FILES_PER_FOLDER]
+//     QT_QPA_PLATFORM=offscreen bench_foldertree [FOLDERS] [FILES_PER_FOLDER] [TREE]
+//
+// With TREE, the tree is made there once and kept, so that later runs (or a profiler)
+// spend their time on the scan only.
 
 #include "app/SettingsStore.h"
 #include "doclist/DocumentList.h"
@@ -82,10 +85,12 @@ int main(int argc, char* argv[])
     const int perFolder = argc > 2 ? std::atoi(argv[2]) : 20;
 
     QTemporaryDir work;
-    const QString root = work.filePath(QStringLiteral("tree"));
+    const QString root =
+        argc > 3 ? QString::fromLocal8Bit(argv[3]) : work.filePath(QStringLiteral("tree"));
+    const bool reuse = argc > 3 && QDir(root).exists();
     // 50 folders at the top, the rest spread below them, files in every one.
     QStringList made;
-    for (int i = 0; i < folders; ++i) {
+    for (int i = 0; i < folders && !reuse; ++i) {
         const QString folder =
             i < 50 ? root + QStringLiteral("/top%1").arg(i, 2, 10, QLatin1Char('0'))
                    : made[i % 50] + QStringLiteral("/sub%1").arg(i, 4, 10, QLatin1Char('0'));

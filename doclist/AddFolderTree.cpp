@@ -3,6 +3,7 @@
 #include "app/Settings.h"
 #include "app/SettingsStore.h"
 #include "doclist/DocumentList.h"
+#include "doclist/FolderListings.h"
 #include "doclist/FolderWalk.h"
 #include "shell/ErrorTrap.h"
 #include "shell/FolderPicker.h"
@@ -51,13 +52,14 @@ void Form1::PushButton4_Click()
     QStringList collection;
     line(114, [&] { collection = {folder + kSeparator}; });
     line(116, [&] { GetSubDirectories2016(prompts, this, collection, true); });
-    for (QString path : std::as_const(collection)) {
+    FolderListings listings(collection, QStringLiteral("*.") + extension);
+    for (qsizetype index = 0; index < collection.size(); ++index) {
         // The window keeps repainting while the rows come in.
         YieldToWindowThrottled();
+        QString path = collection[index];
         line(120, [&] { path.chop(1); });
         const QStringList names = line.value(
-            122, [&] { return ListFilesByPattern(path, QStringLiteral("*.") + extension); },
-            QStringList());
+            122, [&] { return listings.take(index); }, QStringList());
         for (const QString& name : names) {
             // Office's own lock and temporary files ("~$report.doc", "~WRL0001.tmp").
             if (line.when(126, [&] { return !name.startsWith(u'~'); })) {

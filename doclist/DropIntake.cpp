@@ -1,6 +1,7 @@
 // Files and folders dropped onto the document list.
 
 #include "doclist/DocumentList.h"
+#include "doclist/FolderListings.h"
 #include "doclist/FolderWalk.h"
 #include "shell/ErrorTrap.h"
 #include "shell/FileSystem.h"
@@ -50,19 +51,21 @@ void Form1::ListView1_OLEDragDrop(const QMimeData* dragged)
         QStringList collection;
         line(104, [&] { collection = {dropped + kSeparator}; });
         line(106, [&] { GetSubDirectories2016(*m_platform.prompts, this, collection, true); });
-        for (QString folder : std::as_const(collection)) {
+        FolderListings listings(collection, QStringLiteral("*.*"));
+        for (qsizetype index = 0; index < collection.size(); ++index) {
             YieldToWindowThrottled();
-            folder.chop(1);
+            const QString folder = collection[index].chopped(1);
             const QStringList names = line.value(
-                108, [&] { return ListFilesByPattern(folder, QStringLiteral("*.*")); },
-                QStringList());
+                108, [&] { return listings.take(index); }, QStringList());
             for (const QString& name : names) {
                 if (name.startsWith(u'~'))
                     continue;
                 const QString path = folder + kSeparator + name;
-                // The listing opened each file already; a file that went away since then
-                // fails its attribute read, which is reported, and the drop goes on.
-                if (line.when(110, [&] { return fs::GetAttr(path) != kHiddenArchive; }))
+                // The listing found each file readable; one that cannot be read by its path
+                // now (gone since, or beyond the path limit) is reported and left out, and
+                // the drop goes on.
+                if (line.value(
+                        110, [&] { return fs::GetAttr(path) != kHiddenArchive; }, false))
                     line(112, [&] { m_documents->AddDocument(CollapseDoubleBackslashes(path)); });
             }
         }

@@ -5,6 +5,7 @@
 #include "shell/PathHelpers.h"
 #include "shell/Yield.h"
 
+#include <QHash>
 #include <QSet>
 
 #include <climits>
@@ -39,7 +40,26 @@ struct Walk
     Prompts& prompts;
     QWidget* owner;
     QSet<Identity> seen; // every folder met so far, so that none is walked twice
+    // The attributes of the folders just found, as their parent's listing gave them: each
+    // is tested twice more (before it is listed, and before it joins the collection), and
+    // asking the disk each time would double the cost of a walk.
+    QHash<QString, int> found;
 };
+
+int attributesOf(const Walk& context, const QString& folder)
+{
+    const auto known = context.found.constFind(folder);
+    return known != context.found.cend() ? *known : fs::GetAttr(folder);
+}
+
+bool isFolder(const Walk& context, const QString& folder)
+{
+    try {
+        return (attributesOf(context, folder) & fs::Directory) != 0;
+    } catch (const Failure&) {
+        return false;
+    }
+}
 
 void walk(Walk& context, QStringList& folders, bool recurse)
 {
@@ -55,17 +75,19 @@ void walk(Walk& context, QStringList& folders, bool recurse)
     bool skipping = false;
     while (remaining-- > 0 && index < folders.size()) {
         const QString folder = folders[index];
-        auto listable = [&] { return isRoot(folder) || !isSystemFolder(fs::GetAttr(folder)); };
+        auto listable = [&] {
+            return isRoot(folder) || !isSystemFolder(attributesOf(context, folder));
+        };
         bool remove = false;
         try {
             bool examine = false;
             if (!skipping) {
-                if (line.when(108, [&] { return IsFolder(folder); }) &&
+                if (line.when(108, [&] { return isFolder(context, folder); }) &&
                     line.when(110, [&] { return folder.size() < kPathLimit; })) {
                     line(114, [] { YieldToWindowThrottled(); });
                     examine = line.when(116, listable);
                 }
-            } else if (IsFolder(folder) && folder.size() < kPathLimit) {
+            } else if (isFolder(context, folder) && folder.size() < kPathLimit) {
                 YieldToWindowThrottled();
                 examine = listable();
             }
@@ -84,6 +106,7 @@ void walk(Walk& context, QStringList& folders, bool recurse)
                         context.seen.insert(identity);
                     }
                     fresh.append(folder + name + kSeparator);
+                    context.found.insert(fresh.constLast(), sub.attributes);
                 }
             }
         } catch (const Failure& failure) {
@@ -99,11 +122,14 @@ void walk(Walk& context, QStringList& folders, bool recurse)
     if (line.when(150, [&] { return recurse && !fresh.isEmpty(); }))
         line(150, [&] { walk(context, fresh, true); });
     for (const QString& next : std::as_const(fresh)) {
-        if (line.when(154, [&] { return IsFolder(next); })) {
+        if (line.when(154, [&] { return isFolder(context, next); })) {
             line(156, [] { YieldToWindowThrottled(); });
-            if (line.when(158, [&] { return isRoot(next) || !isSystemFolder(fs::GetAttr(next)); }))
+            if (line.when(158, [&] {
+                    return isRoot(next) || !isSystemFolder(attributesOf(context, next));
+                }))
                 line(160, [&] { folders.append(next); });
         }
+        context.found.remove(next); // tested for the last time
     }
 }
 
@@ -122,7 +148,7 @@ bool HasUnsafeChars(const QString& name)
 
 void GetSubDirectories2016(Prompts& prompts, QWidget* owner, QStringList& folders, bool recurse)
 {
-    Walk context{prompts, owner, {}};
+    Walk context{prompts, owner, {}, {}};
     for (const QString& folder : std::as_const(folders)) {
         if (const auto identity = fs::folderIdentity(folder))
             context.seen.insert(*identity);

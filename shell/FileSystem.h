@@ -40,13 +40,14 @@ QStringList listOpenableFiles(const QString& folder,
 // True when both paths name one and the same existing file, by any name or link.
 bool sameFile(const QString& first, const QString& second);
 
-// One entry of a folder listing: its name, and an identity that tells two names for the
-// same folder (links) apart from two folders.
+// One entry of a folder listing: its name, an identity that tells two names for the same
+// folder (links) apart from two folders, and its attributes as GetAttr gives them.
 struct Subfolder
 {
     QString name; // characters the file-name encoding cannot represent read as "?"
     quint64 device = 0;
     quint64 inode = 0;
+    int attributes = 0;
 };
 
 // The folders in a folder (links to folders included), in the order the platform lists

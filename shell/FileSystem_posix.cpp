@@ -52,6 +52,30 @@ Failure failureFromErrno(int error)
 
 } // namespace
 
+namespace {
+
+// The attribute bits of an entry from what lstat and stat said of it (`target` is null
+// when a link's target cannot be read).
+int attributesFrom(const struct stat& own, const struct stat* target, QStringView name)
+{
+    int attributes = 0;
+    if (S_ISLNK(own.st_mode))
+        attributes |= ReparsePoint;
+    if (target) {
+        if (S_ISDIR(target->st_mode))
+            attributes |= Directory;
+        else if (S_ISREG(target->st_mode))
+            attributes |= Archive;
+        if ((target->st_mode & S_IWUSR) == 0)
+            attributes |= ReadOnly;
+    }
+    if (name.startsWith(u'.'))
+        attributes |= Hidden;
+    return attributes;
+}
+
+} // namespace
+
 int GetAttr(const QString& path)
 {
     const QString cleaned = withoutTrailingSeparators(path);
@@ -64,26 +88,13 @@ int GetAttr(const QString& path)
     };
     if (::lstat(native->constData(), &own) != 0)
         throw failureFromErrno(errno);
-
     struct stat target = own;
-    const bool isLink = S_ISLNK(own.st_mode);
-    const bool resolved = !isLink || ::stat(native->constData(), &target) == 0;
-
-    int attributes = 0;
-    if (isLink)
-        attributes |= ReparsePoint;
-    if (resolved) {
-        if (S_ISDIR(target.st_mode))
-            attributes |= Directory;
-        else if (S_ISREG(target.st_mode))
-            attributes |= Archive;
-        if ((target.st_mode & S_IWUSR) == 0)
-            attributes |= ReadOnly;
-    }
-    const qsizetype slash = cleaned.lastIndexOf(u'/');
-    if (cleaned.mid(slash + 1).startsWith(u'.') && cleaned != QLatin1String("/"))
-        attributes |= Hidden;
-    return attributes;
+    const bool resolved = !S_ISLNK(own.st_mode) || ::stat(native->constData(), &target) == 0;
+    // The root has no name of its own, so it is never hidden.
+    const QStringView name = cleaned == QLatin1String("/")
+                                 ? QStringView()
+                                 : QStringView(cleaned).mid(cleaned.lastIndexOf(u'/') + 1);
+    return attributesFrom(own, resolved ? &target : nullptr, name);
 }
 
 bool canOpenAsFile(const QString& path)
@@ -176,24 +187,31 @@ QList<Subfolder> listSubfolders(const QString& folder)
                                                   : failureFromErrno(errno);
     QList<Subfolder> folders;
     const int dirFd = ::dirfd(dir);
-    errno = 0;
     while (const dirent* entry = ::readdir(dir)) {
         const char* name = entry->d_name;
         if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
             continue;
         if (entry->d_type != DT_DIR && entry->d_type != DT_LNK && entry->d_type != DT_UNKNOWN)
             continue;
-        struct stat info
+        struct stat target
         {
         };
-        if (::fstatat(dirFd, name, &info, 0) != 0 || !S_ISDIR(info.st_mode))
+        if (::fstatat(dirFd, name, &target, 0) != 0 || !S_ISDIR(target.st_mode))
+            continue;
+        // What the entry itself is: the listing said so unless the file system keeps quiet.
+        struct stat own = target;
+        if (entry->d_type == DT_LNK)
+            own.st_mode = S_IFLNK;
+        else if (entry->d_type == DT_UNKNOWN &&
+                 ::fstatat(dirFd, name, &own, AT_SYMLINK_NOFOLLOW) != 0)
             continue;
         // Bytes that are not UTF-8 cannot be written back as the same name.
         const QByteArray raw(name);
         QString text = QString::fromUtf8(raw);
         if (text.toUtf8() != raw)
             text.replace(QChar::ReplacementCharacter, u'?');
-        folders.append({text, quint64(info.st_dev), quint64(info.st_ino)});
+        const int attributes = attributesFrom(own, &target, text);
+        folders.append({text, quint64(target.st_dev), quint64(target.st_ino), attributes});
     }
     ::closedir(dir);
     return folders;

@@ -32,9 +32,16 @@ Failure failureFromError(DWORD error)
     }
 }
 
+// Only the classic bits: the newer ones (not indexed, ...) would spoil exact comparisons.
+int classicBits(DWORD attributes)
+{
+    return static_cast<int>(attributes &
+                            (ReadOnly | Hidden | System | Directory | Archive | ReparsePoint));
+}
+
 // Calls `visit` for each entry of the folder, in the order the platform lists them.
 bool forEachEntry(const QString& folder,
-                  const std::function<bool(const QString& name, bool isFolder)>& visit)
+                  const std::function<bool(const QString& name, int attributes)>& visit)
 {
     if (folder.isEmpty() || folder.contains(QChar(0)))
         return false;
@@ -50,7 +57,7 @@ bool forEachEntry(const QString& folder,
         const QString name = QString::fromWCharArray(found.cFileName);
         if (name == QLatin1String(".") || name == QLatin1String(".."))
             continue;
-        if (!visit(name, (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0))
+        if (!visit(name, classicBits(found.dwFileAttributes)))
             break;
     } while (::FindNextFileW(search, &found));
     ::FindClose(search);
@@ -66,9 +73,7 @@ int GetAttr(const QString& path)
     const DWORD attributes = ::GetFileAttributesW(nativePath(path).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES)
         throw failureFromError(::GetLastError());
-    // Only the classic bits: the newer ones (not indexed, ...) would spoil exact comparisons.
-    return static_cast<int>(attributes &
-                            (ReadOnly | Hidden | System | Directory | Archive | ReparsePoint));
+    return classicBits(attributes);
 }
 
 bool canOpenAsFile(const QString& path)
@@ -99,8 +104,8 @@ QStringList listOpenableFiles(const QString& folder,
     if (!prefix.endsWith(u'\\'))
         prefix += u'\\';
     QStringList names;
-    forEachEntry(folder, [&](const QString& name, bool isFolder) {
-        if (!isFolder && wanted(name) && canOpenAsFile(prefix + name))
+    forEachEntry(folder, [&](const QString& name, int attributes) {
+        if ((attributes & Directory) == 0 && wanted(name) && canOpenAsFile(prefix + name))
             names.append(name);
         return true;
     });
@@ -118,9 +123,9 @@ QList<Subfolder> listSubfolders(const QString& folder)
 {
     QList<Subfolder> folders;
     quint64 serial = 0;
-    const bool listed = forEachEntry(folder, [&](const QString& name, bool isFolder) {
-        if (isFolder)
-            folders.append({name, 0, ++serial}); // links cannot loop back here unnoticed
+    const bool listed = forEachEntry(folder, [&](const QString& name, int attributes) {
+        if (attributes & Directory) // links cannot loop back here unnoticed
+            folders.append({name, 0, ++serial, attributes});
         return true;
     });
     if (!listed)

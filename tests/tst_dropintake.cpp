@@ -11,6 +11,9 @@
 #include <QTest>
 #include <QUrl>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 using namespace docuflume;
 
 class TestDropIntake : public test::WindowTest
@@ -69,6 +72,37 @@ private Q_SLOTS:
         QCOMPARE(m_form->documents().DocumentCount(), 14);
     }
 
+    void entryTooDeepToReadIsReported()
+    {
+        // A file whose full path is longer than the system takes: the folder can be listed,
+        // but the file cannot be read by its path. Reported, and the drop goes on.
+        QString folder = m_base + QStringLiteral("/deep");
+        while (folder.size() + 251 < 3900)
+            folder += u'/' + QString(250, u'x');
+        folder += u'/' + QString(3900 - folder.size() - 1, u'x'); // 3,900 in all
+        QVERIFY(QDir().mkpath(folder));
+        const QByteArray name(250, 'y');
+        const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY);
+        QVERIFY(fd >= 0);
+        QVERIFY(::close(::openat(fd, name.constData(), O_CREAT | O_WRONLY, 0644)) == 0);
+        touch(QStringLiteral("deep/shallow.doc"));
+
+        QMimeData files;
+        files.setUrls({QUrl::fromLocalFile(m_base + QStringLiteral("/deep")),
+                       QUrl::fromLocalFile(m_base + QStringLiteral("/B"))});
+        drop(files);
+        ::unlinkat(fd, name.constData(), 0); // beyond what QTemporaryDir can remove
+        ::close(fd);
+
+        QCOMPARE(rows(), (QStringList{m_base + QStringLiteral("/deep/shallow.doc"),
+                                      m_base + QStringLiteral("/B/d.doc")}));
+        QCOMPARE(m_platform->prompts.messages.size(), 1);
+        const MessageRequest& report = m_platform->prompts.messages[0];
+        QCOMPARE(report.title, QStringLiteral("Application Error"));
+        QVERIFY2(report.text.contains(QStringLiteral(".ListView1_OLEDragDrop at line 110")),
+                 qPrintable(report.text));
+    }
+
 private:
     QWidget* viewport() const
     {
@@ -83,8 +117,13 @@ private:
         return enter.isAccepted();
     }
 
-    // The drop itself goes to the handler: a synthetic drop event needs a drag in progress.
-    void drop(const QMimeData& data) { m_form->ListView1_OLEDragDrop(&data); }
+    // Delivered to the window's filter of list events directly: on its way through the
+    // application, a synthetic drop event would need a drag in progress.
+    void drop(const QMimeData& data)
+    {
+        QDropEvent event(QPointF(20, 40), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QVERIFY(static_cast<QObject*>(m_form.get())->eventFilter(viewport(), &event));
+    }
 
     void touch(const QString& relative)
     {

@@ -90,6 +90,19 @@ private Q_SLOTS:
         QCOMPARE(fs::GetAttr(path("folder-link") + u'/'), fs::Directory | fs::ReparsePoint);
         QCOMPARE(fs::GetAttr(path("file-link")), fs::Archive | fs::ReparsePoint);
         QCOMPARE(fs::GetAttr(QStringLiteral("/")), int(fs::Directory));
+
+        // The walk takes a folder's attributes from its parent's listing: they must be
+        // what GetAttr says.
+        QVERIFY(QDir().mkdir(path(".hidden-folder")));
+        QVERIFY(QDir().mkdir(path("locked-folder")));
+        QFile::setPermissions(path("locked-folder"), QFile::ReadOwner | QFile::ExeOwner);
+        QVERIFY(QFile::link(path("folder"), path(".hidden-link")));
+        const QList<fs::Subfolder> listed = fs::listSubfolders(m_dir->path());
+        QCOMPARE(listed.size(), 5);
+        for (const fs::Subfolder& sub : listed)
+            QCOMPARE(sub.attributes, fs::GetAttr(path(sub.name)));
+        QFile::setPermissions(path("locked-folder"),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
 
     void attributesOfWhatIsNotThere()
