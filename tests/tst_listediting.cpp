@@ -53,8 +53,14 @@ private Q_SLOTS:
 
     void slowDragMovesOneStepAtATime()
     {
+        // The drag pointer the program ships.
+        dropWindow();
+        makeWindow(true, QStringLiteral(DOCUFLUME_PROGRAM_DIR));
+        showWindow();
         fill({"A", "B", "C", "D"});
         press(0);
+        QCOMPARE(list()->viewport()->cursor().shape(), Qt::BitmapCursor);
+        QCOMPARE(list()->viewport()->cursor().pixmap().size(), QSize(32, 32));
         moveOver(1, 330);
         moveOver(2, 330);
         release(2);

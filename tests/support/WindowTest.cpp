@@ -6,10 +6,12 @@
 
 namespace docuflume::test {
 
-void WindowTest::makeWindow(bool load)
+void WindowTest::makeWindow(bool load, const QString& programFolder)
 {
     m_platform = std::make_unique<TestPlatform>();
-    m_form = std::make_unique<Form1>(m_platform->services());
+    Platform services = m_platform->services();
+    services.programFolder = programFolder;
+    m_form = std::make_unique<Form1>(services);
     if (!load)
         return;
     m_form->Form_Load();

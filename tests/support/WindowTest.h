@@ -17,8 +17,9 @@ class WindowTest : public QObject
     Q_OBJECT
 
 protected:
-    // With `load`, start-up runs as in the program, and what it recorded is forgotten.
-    void makeWindow(bool load = true);
+    // With `load`, start-up runs as in the program, and what it recorded is forgotten. The
+    // files beside the program are looked for in `programFolder` when one is given.
+    void makeWindow(bool load = true, const QString& programFolder = QString());
     void dropWindow();
     // Shows the window and waits until it is on the screen.
     void showWindow();
