@@ -336,8 +336,13 @@ bool foreignOfficeRunning(const QString& ourProfiles)
         const QByteArray status = stat.readAll();
         if (!status.contains("(soffice.bin) ") || status.contains("(soffice.bin) Z"))
             continue;
+        // A process that has let go of its memory (its command line reads empty) is ending:
+        // one of ours just told to quit, most likely.
         QFile commandLine(folder + QStringLiteral("/cmdline"));
-        if (commandLine.open(QIODevice::ReadOnly) && commandLine.readAll().contains(ours))
+        if (!commandLine.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray arguments = commandLine.readAll();
+        if (arguments.isEmpty() || arguments.contains(ours))
             continue;
         return true;
     }

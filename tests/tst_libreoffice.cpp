@@ -365,14 +365,20 @@ private Q_SLOTS:
         QVERIFY(prompts.messages.isEmpty());
         if (IsWordRunning(word))
             QSKIP("a LibreOffice of this user is running already");
-        // An office the user runs, with a profile that is not one of ours.
+        // An office the user runs, with a profile that is not one of ours. On a fresh profile
+        // the office only sets it up and ends at once, so it is started twice.
+        const QStringList arguments = {
+            QStringLiteral("--headless"), QStringLiteral("--norestore"),
+            QStringLiteral("-env:UserInstallation=") +
+                QUrl::fromLocalFile(m_work.filePath(QStringLiteral("user"))).toString()};
+        const QString office = office::Installation::find()->executable();
+        QProcess::execute(office, arguments);
         QProcess user;
-        user.start(office::Installation::find()->executable(),
-                   {QStringLiteral("--headless"), QStringLiteral("--norestore"),
-                    QStringLiteral("-env:UserInstallation=") +
-                        QUrl::fromLocalFile(m_work.filePath(QStringLiteral("user"))).toString()});
+        user.start(office, arguments);
         QVERIFY(user.waitForStarted());
         QVERIFY(IsWordRunning(word));
+        QTest::qWait(500);
+        QCOMPARE(user.state(), QProcess::Running);
         user.kill();
         user.waitForFinished();
         QVERIFY(!IsWordRunning(word));
