@@ -2,10 +2,12 @@
 // with "Add All Word Files In Folder", and times `find` on the same tree for comparison
 // (both with a warm cache). Also counts how often the list repainted during the scan.
 //
-//     QT_QPA_PLATFORM=offscreen bench_foldertree [FOLDERS] [FILES_PER_FOLDER] [TREE]
+//     QT_QPA_PLATFORM=offscreen bench_foldertree [FOLDERS] [FILES_PER_FOLDER] [TREE] [deep]
 //
-// With TREE, the tree is made there once and kept, so that later runs (or a profiler)
-// spend their time on the scan only.
+// The tree is wide (50 folders at the top, the rest one level below them), or with "deep"
+// made of chains 20 folders deep. With TREE, the tree is made there once and kept, so that
+// later runs (or a profiler) spend their time on the scan only; an empty TREE is a
+// temporary one.
 
 #include "app/SettingsStore.h"
 #include "doclist/DocumentList.h"
@@ -85,15 +87,15 @@ int main(int argc, char* argv[])
     const int perFolder = argc > 2 ? std::atoi(argv[2]) : 20;
 
     QTemporaryDir work;
-    const QString root =
-        argc > 3 ? QString::fromLocal8Bit(argv[3]) : work.filePath(QStringLiteral("tree"));
-    const bool reuse = argc > 3 && QDir(root).exists();
-    // 50 folders at the top, the rest spread below them, files in every one.
+    const QString root = argc > 3 && *argv[3] ? QString::fromLocal8Bit(argv[3])
+                                              : work.filePath(QStringLiteral("tree"));
+    const bool reuse = argc > 3 && *argv[3] && QDir(root).exists();
+    const bool deep = argc > 4 && qstrcmp(argv[4], "deep") == 0;
+    const int tops = deep ? std::max(1, folders / 20) : 50;
     QStringList made;
     for (int i = 0; i < folders && !reuse; ++i) {
-        const QString folder =
-            i < 50 ? root + QStringLiteral("/top%1").arg(i, 2, 10, QLatin1Char('0'))
-                   : made[i % 50] + QStringLiteral("/sub%1").arg(i, 4, 10, QLatin1Char('0'));
+        const QString parent = i < tops ? root : deep ? made[i - tops] : made[i % tops];
+        const QString folder = parent + QStringLiteral("/f%1").arg(i, 4, 10, QLatin1Char('0'));
         QDir().mkpath(folder);
         made << folder;
         for (int f = 0; f < perFolder; ++f) {
@@ -130,7 +132,8 @@ int main(int argc, char* argv[])
     form.PushButton4_Click();
     const double scan = timer.nsecsElapsed() / 1e9;
 
-    std::printf("tree: %d files in %d folders (warm cache)\n", files, folders);
+    std::printf("tree: %d files in %d folders, %s (warm cache)\n", files, folders,
+                deep ? "chains 20 deep" : "two levels");
     std::printf("find -type f -iname '*.doc'   %7.3f s\n", find);
     std::printf(
         "Add All Word Files In Folder  %7.3f s  (%d rows, %d list repaints during the scan)\n",

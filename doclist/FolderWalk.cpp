@@ -40,9 +40,10 @@ struct Walk
     Prompts& prompts;
     QWidget* owner;
     QSet<Identity> seen; // every folder met so far, so that none is walked twice
-    // The attributes of the folders just found, as their parent's listing gave them: each
-    // is tested twice more (before it is listed, and before it joins the collection), and
-    // asking the disk each time would double the cost of a walk.
+    // The attributes of every folder found, as its parent's listing gave them. A folder is
+    // tested before it is listed and again at every level above it as the levels are
+    // gathered; asking the disk each time would make a deep walk many times slower. The
+    // keys share the collection's strings.
     QHash<QString, int> found;
 };
 
@@ -129,7 +130,6 @@ void walk(Walk& context, QStringList& folders, bool recurse)
                 }))
                 line(160, [&] { folders.append(next); });
         }
-        context.found.remove(next); // tested for the last time
     }
 }
 
