@@ -47,6 +47,32 @@ private Q_SLOTS:
         QVERIFY(dragEnter(files));
     }
 
+    void neverTakenAsAMove()
+    {
+        // Answering "moved" would let a file manager delete the dropped files.
+        QMimeData files;
+        files.setUrls({QUrl::fromLocalFile(m_base + QStringLiteral("/B/d.doc"))});
+        const Qt::DropActions any = Qt::CopyAction | Qt::MoveAction | Qt::LinkAction;
+        QDragEnterEvent enter(QPoint(20, 40), any, &files, Qt::LeftButton, Qt::ShiftModifier);
+        enter.setDropAction(Qt::MoveAction); // what Shift asks of a file manager
+        QCoreApplication::sendEvent(viewport(), &enter);
+        QVERIFY(enter.isAccepted());
+        QCOMPARE(enter.dropAction(), Qt::CopyAction);
+
+        QDropEvent linked(QPointF(20, 40), Qt::MoveAction | Qt::LinkAction, &files, Qt::LeftButton,
+                          Qt::NoModifier);
+        QVERIFY(deliver(linked));
+        QVERIFY(linked.isAccepted());
+        QCOMPARE(linked.dropAction(), Qt::LinkAction);
+        QCOMPARE(rows(), QStringList{m_base + QStringLiteral("/B/d.doc")});
+
+        QDropEvent moveOnly(QPointF(20, 40), Qt::MoveAction, &files, Qt::LeftButton,
+                            Qt::NoModifier);
+        QVERIFY(deliver(moveOnly));
+        QVERIFY(!moveOnly.isAccepted());
+        QCOMPARE(rows().size(), 1);
+    }
+
     void droppedFilesAndFolders()
     {
         QMimeData files;
@@ -119,10 +145,14 @@ private:
 
     // Delivered to the window's filter of list events directly: on its way through the
     // application, a synthetic drop event would need a drag in progress.
+    bool deliver(QDropEvent& event)
+    {
+        return static_cast<QObject*>(m_form.get())->eventFilter(viewport(), &event);
+    }
     void drop(const QMimeData& data)
     {
         QDropEvent event(QPointF(20, 40), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QVERIFY(static_cast<QObject*>(m_form.get())->eventFilter(viewport(), &event));
+        QVERIFY(deliver(event));
     }
 
     void touch(const QString& relative)

@@ -48,6 +48,18 @@ Widget* placed(Widget* widget, const char* name, const design::Place& place)
     return widget;
 }
 
+// The list takes only the paths of what is dropped, never the files themselves: it answers
+// "copied" (or "linked"), never "moved", which would let the source delete the user's
+// documents. A source that offers nothing but a move is refused.
+Qt::DropAction dropTakenAs(const QDropEvent& event)
+{
+    if (event.possibleActions() & Qt::CopyAction)
+        return Qt::CopyAction;
+    if (event.possibleActions() & Qt::LinkAction)
+        return Qt::LinkAction;
+    return Qt::IgnoreAction;
+}
+
 } // namespace
 
 Form1::Form1(const Platform& platform, QWidget* parent)
@@ -390,17 +402,26 @@ bool Form1::eventFilter(QObject* watched, QEvent* event)
     case QEvent::DragMove:
         if (watched == ListView1->viewport()) {
             auto* drag = static_cast<QDragMoveEvent*>(event);
-            if (ListView1_OLEDragOver(drag->mimeData()))
-                drag->acceptProposedAction();
-            else
+            const Qt::DropAction taken = dropTakenAs(*drag);
+            if (taken != Qt::IgnoreAction && ListView1_OLEDragOver(drag->mimeData())) {
+                drag->setDropAction(taken);
+                drag->accept();
+            } else {
                 drag->ignore(); // the pointer shows that nothing can be dropped here
+            }
             return true;
         }
         break;
     case QEvent::Drop:
         if (watched == ListView1->viewport()) {
             auto* drop = static_cast<QDropEvent*>(event);
-            drop->acceptProposedAction();
+            const Qt::DropAction taken = dropTakenAs(*drop);
+            if (taken == Qt::IgnoreAction) {
+                drop->ignore();
+                return true;
+            }
+            drop->setDropAction(taken);
+            drop->accept();
             ListView1_OLEDragDrop(drop->mimeData());
             return true;
         }
