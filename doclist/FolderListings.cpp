@@ -4,14 +4,14 @@
 
 namespace docuflume {
 
-FolderListings::FolderListings(QStringList folders, QString pattern)
+FolderListings::FolderListings(QStringList folders, QString pattern, qsizetype readAhead)
     : m_folders(std::move(folders)), m_pattern(std::move(pattern)),
-      m_listings(size_t(m_folders.size()))
+      m_readAhead(std::max<qsizetype>(readAhead, 1)), m_listings(size_t(m_folders.size()))
 {
     // One folder is not worth a thread.
     if (m_folders.size() > 1) {
         m_helper = std::thread([this] {
-            while (listNext()) {
+            while (listNext(true)) {
             }
         });
     }
@@ -23,16 +23,20 @@ FolderListings::~FolderListings()
         const std::lock_guard lock(m_mutex);
         m_stop = true;
     }
+    m_taken.notify_all();
     if (m_helper.joinable())
         m_helper.join();
 }
 
-// Claims the next folder nobody has begun and lists it; false when none is left.
-bool FolderListings::listNext()
+// Claims the next folder nobody has begun and lists it; false when none is left. The
+// helper first waits until that folder is within reach of the taker.
+bool FolderListings::listNext(bool helper)
 {
     qsizetype index = 0;
     {
-        const std::lock_guard lock(m_mutex);
+        std::unique_lock lock(m_mutex);
+        if (helper)
+            m_taken.wait(lock, [&] { return m_stop || m_next < m_takenUpTo + m_readAhead; });
         if (m_stop || m_next >= m_folders.size())
             return false;
         index = m_next++;
@@ -60,7 +64,7 @@ QStringList FolderListings::take(qsizetype index)
         if (m_next < m_folders.size()) {
             // Rather than wait, help: list the next unclaimed folder here.
             lock.unlock();
-            listNext();
+            listNext(false);
             lock.lock();
         } else {
             m_listed.wait(lock);
@@ -68,7 +72,11 @@ QStringList FolderListings::take(qsizetype index)
     }
     QStringList names = std::move(*listing.names);
     listing.names = QStringList(); // taken; keeps the slot marked as listed
-    if (const std::exception_ptr failure = std::exchange(listing.failure, nullptr))
+    m_takenUpTo = std::max(m_takenUpTo, index + 1);
+    const std::exception_ptr failure = std::exchange(listing.failure, nullptr);
+    lock.unlock();
+    m_taken.notify_all();
+    if (failure)
         std::rethrow_exception(failure);
     return names;
 }

@@ -18,7 +18,8 @@ namespace docuflume {
 class FolderListings
 {
 public:
-    FolderListings(QStringList folders, QString pattern);
+    // The helper keeps at most `readAhead` folders' names waiting to be taken.
+    FolderListings(QStringList folders, QString pattern, qsizetype readAhead = 256);
     ~FolderListings();
     FolderListings(const FolderListings&) = delete;
     FolderListings& operator=(const FolderListings&) = delete;
@@ -34,14 +35,17 @@ private:
         std::exception_ptr failure;
     };
 
-    bool listNext();
+    bool listNext(bool helper);
 
     const QStringList m_folders;
     const QString m_pattern;
+    const qsizetype m_readAhead;
     std::mutex m_mutex;
-    std::condition_variable m_listed;
+    std::condition_variable m_listed; // a folder has been listed
+    std::condition_variable m_taken;  // a folder has been taken, or the end has come
     std::vector<Listing> m_listings;
-    qsizetype m_next = 0; // the first folder nobody has claimed yet
+    qsizetype m_next = 0;      // the first folder nobody has claimed yet
+    qsizetype m_takenUpTo = 0; // one past the last folder taken
     bool m_stop = false;
     std::thread m_helper;
 };

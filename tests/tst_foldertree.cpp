@@ -185,8 +185,8 @@ private Q_SLOTS:
         QStringList folders = {m_root + u'/'};
         GetSubDirectories2016(m_platform->prompts, nullptr, folders, true);
         QCOMPARE(folders.size(), 65);
-        {
-            FolderListings listings(folders, QStringLiteral("*.doc"));
+        for (const qsizetype readAhead : {1, 4, 256}) {
+            FolderListings listings(folders, QStringLiteral("*.doc"), readAhead);
             for (qsizetype i = 0; i < folders.size(); ++i) {
                 QStringList expected = ListFilesByPattern(folders[i], QStringLiteral("*.doc"));
                 QStringList taken = listings.take(i);
