@@ -50,10 +50,6 @@ Failure failureFromErrno(int error)
     }
 }
 
-} // namespace
-
-namespace {
-
 // The attribute bits of an entry from what lstat and stat said of it (`target` is null
 // when a link's target cannot be read).
 int attributesFrom(const struct stat& own, const struct stat* target, QStringView name)

@@ -39,9 +39,10 @@ int classicBits(DWORD attributes)
                             (ReadOnly | Hidden | System | Directory | Archive | ReparsePoint));
 }
 
-// Calls `visit` for each entry of the folder, in the order the platform lists them.
+// Calls `visit` for each entry of the folder, in the order the platform lists them; false
+// when the folder cannot be listed.
 bool forEachEntry(const QString& folder,
-                  const std::function<bool(const QString& name, int attributes)>& visit)
+                  const std::function<void(const QString& name, int attributes)>& visit)
 {
     if (folder.isEmpty() || folder.contains(QChar(0)))
         return false;
@@ -57,8 +58,7 @@ bool forEachEntry(const QString& folder,
         const QString name = QString::fromWCharArray(found.cFileName);
         if (name == QLatin1String(".") || name == QLatin1String(".."))
             continue;
-        if (!visit(name, classicBits(found.dwFileAttributes)))
-            break;
+        visit(name, classicBits(found.dwFileAttributes));
     } while (::FindNextFileW(search, &found));
     ::FindClose(search);
     return true;
@@ -107,7 +107,6 @@ QStringList listOpenableFiles(const QString& folder,
     forEachEntry(folder, [&](const QString& name, int attributes) {
         if ((attributes & Directory) == 0 && wanted(name) && canOpenAsFile(prefix + name))
             names.append(name);
-        return true;
     });
     return names;
 }
@@ -124,9 +123,9 @@ QList<Subfolder> listSubfolders(const QString& folder)
     QList<Subfolder> folders;
     quint64 serial = 0;
     const bool listed = forEachEntry(folder, [&](const QString& name, int attributes) {
-        if (attributes & Directory) // links cannot loop back here unnoticed
+        // Each gets an identity of its own: a loop through a junction ends at the path limit.
+        if (attributes & Directory)
             folders.append({name, 0, ++serial, attributes});
-        return true;
     });
     if (!listed)
         throw failureFromError(::GetLastError());
