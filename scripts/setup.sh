@@ -1,12 +1,18 @@
 #!/usr/bin/env bash
 # Installs what Docuflume needs to build, run and test, where it is missing (Debian 12).
+# It never removes or downgrades a package the user has: apt is asked first what the
+# install would do, and anything but a LibreOffice nogui package giving way to its full
+# variant stops the script before anything is installed.
 set -euo pipefail
+here=$(dirname "$0")
 
 packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-base-dev-tools libgl-dev
     fonts-liberation2 # metric-compatible Arial, so the window's layout holds
-    libreoffice-writer-nogui libreoffice-dev # the word processor and its UNO SDK
+    # The word processor, with Writer's user interface files (the nogui variant lacks
+    # them, and the office then crashes on many documents), and its UNO SDK.
+    libreoffice-writer libreoffice-dev
     clang-format
     xvfb xauth # a virtual display for machines without one
 )
@@ -17,14 +23,26 @@ for package in "${packages[@]}"; do
         missing+=("$package")
     fi
 done
+((${#missing[@]} > 0)) || exit 0
 
-if ((${#missing[@]} > 0)); then
-    echo "Installing: ${missing[*]}"
-    sudo=()
-    if [[ $(id -u) -ne 0 ]]; then
-        sudo=(sudo)
-    fi
-    "${sudo[@]}" apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
-        "${missing[@]}"
+sudo=()
+if [[ $(id -u) -ne 0 ]]; then
+    sudo=(sudo)
 fi
+install=(apt-get install -y -qq --no-install-recommends)
+
+"${sudo[@]}" apt-get update -qq
+plan=$(LC_ALL=C apt-get -s "${install[@]:1}" "${missing[@]}") || {
+    echo "apt cannot install ${missing[*]}:" >&2
+    echo "$plan" >&2
+    exit 1
+}
+replacements=$("$here/apt-plan-check.sh" <<<"$plan")
+if [[ -z $replacements ]]; then
+    install+=(--no-remove) # nothing may go, whatever changed since the check
+else
+    echo "$replacements"
+fi
+
+echo "Installing: ${missing[*]}"
+DEBIAN_FRONTEND=noninteractive "${sudo[@]}" "${install[@]}" "${missing[@]}"
