@@ -11,6 +11,8 @@
 
 #include <QLineEdit>
 
+#include <optional>
+
 namespace docuflume {
 namespace {
 
@@ -37,6 +39,7 @@ void Form1::PushButton2_Click()
                })) {
         // The user chose not to go on while the word processor is open.
     } else {
+        std::optional<BatchScope> batch(std::in_place, m_platform.automation);
         const int count = line.value(
             110, [&] { return m_documents->DocumentCount(); }, 0);
         for (int i = 1; i <= count; ++i) {
@@ -81,6 +84,7 @@ void Form1::PushButton2_Click()
             });
             line(146, [&] { setMousePointer(PointerHourglass); });
         }
+        batch.reset(); // nothing readied ahead outlives the documents
         line(150, [&] { setMousePointer(PointerDefault); });
         line(152, [&] { ProgressBar1->setValue(0); });
         line(154, [&] { setProgressText(QStringLiteral("Progress Bar")); });

@@ -3,7 +3,9 @@
 #include "convert/LibreOfficeAutomation.h"
 
 #include "convert/DocumentKinds.h"
+#include "convert/ExportDocument.h"
 #include "convert/OfficeProcess.h"
+#include "convert/SavedPageCheck.h"
 #include "shell/Failure.h"
 
 #include <QCoreApplication>
@@ -57,7 +59,6 @@ using css::uno::UNO_QUERY_THROW;
 using rtl::OUString;
 
 constexpr auto kStartLimit = std::chrono::seconds(60);
-constexpr auto kQuitLimit = std::chrono::seconds(15);
 const QString kProductName = QStringLiteral("LibreOffice");
 
 // The same export filter serves both flavours: "Filtered" asks it for clean XHTML with the
@@ -112,6 +113,8 @@ public:
             if (Reference<css::task::XInteractionApprove>(continuation, UNO_QUERY).is())
                 approve = continuation;
         }
+        qCDebug(lcConvert) << "question" << toQ(what.getValueTypeName()) << Qt::hex
+                           << sal_uInt32(errorCode.ErrCode);
         if (warning && approve.is())
             approve->select();
         else if (abort.is())
@@ -200,20 +203,17 @@ class LibreOfficeEngine final : public WordAutomation
 {
 public:
     explicit LibreOfficeEngine(const LibreOfficeOptions& options)
-        : m_options(options), m_installation(office::Installation::find()),
+        : m_options(options), m_installation(options.programFolder.isEmpty()
+                                                 ? office::Installation::find()
+                                                 : office::Installation::at(options.programFolder)),
           m_profileRoot(options.profileRoot.isEmpty() ? office::profileRoot() : options.profileRoot)
     {
         // Writing to an office that has just died must fail the call, not end the program.
         ::signal(SIGPIPE, SIG_IGN);
-        m_spareTimer.setSingleShot(true);
         m_reapTimer.setSingleShot(true);
         QObject::connect(&m_reapTimer, &QTimer::timeout, &m_reapTimer, [this] {
             reap();
             reapLater();
-        });
-        QObject::connect(&m_spareTimer, &QTimer::timeout, &m_spareTimer, [this] {
-            m_spare.reset();
-            reap();
         });
     }
 
@@ -227,10 +227,18 @@ public:
         return std::make_unique<ForeignInstance>();
     }
 
+    // The instance readied ahead waits for the batch's next document, however long the
+    // batch takes to ask for it (an error box, a slow yield); it goes when the batch ends.
+    void beginBatch() noexcept override { m_inBatch = true; }
+    void endBatch() noexcept override
+    {
+        m_inBatch = false;
+        m_spare.reset();
+        reap();
+    }
+
     const LibreOfficeOptions& options() const { return m_options; }
     office::Watchdog& watchdog() { return m_watchdog; }
-    // A document is open: the next one is likely to follow soon.
-    void documentOpened();
     QString newStagingName()
     {
         return QStringLiteral(".docuflume-%1-%2").arg(::getpid()).arg(++m_staged);
@@ -279,8 +287,7 @@ private:
     QString m_profileRoot;
     office::Watchdog m_watchdog;
     std::unique_ptr<Spare> m_spare;
-    bool m_converting = false; // a document has been opened: more are likely to follow
-    QTimer m_spareTimer;
+    bool m_inBatch = false;
     QTimer m_reapTimer;
     std::vector<Ending> m_ending;
     int m_launched = 0;
@@ -334,7 +341,8 @@ Reference<css::uno::XComponentContext> LibreOfficeEngine::connect(office::Office
 
 void LibreOfficeEngine::retire(std::unique_ptr<office::OfficeProcess> process)
 {
-    m_ending.push_back({std::move(process), std::chrono::steady_clock::now() + kQuitLimit});
+    m_ending.push_back(
+        {std::move(process), std::chrono::steady_clock::now() + m_options.quitTimeLimit});
     reap();
     reapLater();
 }
@@ -403,7 +411,6 @@ void LibreOfficeEngine::startSpare()
         spare->desktop =
             std::async(std::launch::async, [this, process] { return prepare(*process, true); });
         m_spare = std::move(spare);
-        m_spareTimer.start(m_options.spareIdleLimit);
     } catch (const Failure&) {
         // Starting ahead is only a saving; the next create() starts its own.
     }
@@ -415,7 +422,14 @@ std::unique_ptr<WordApplication> LibreOfficeEngine::create()
     if (!m_installation)
         throw Failure(Failure::AutomationError,
                       QStringLiteral("LibreOffice is not installed on this computer."));
-    m_spareTimer.stop();
+    if (!m_installation->writerUi)
+        throw Failure(
+            Failure::IncompleteInstallation,
+            QStringLiteral("LibreOffice Writer is installed without its user interface files "
+                           "(the package libreoffice-writer-nogui), and without them LibreOffice "
+                           "stops on many documents. Please install the package "
+                           "libreoffice-writer (sudo apt install libreoffice-writer), then start "
+                           "Docuflume again."));
     std::unique_ptr<office::OfficeProcess> process;
     Reference<css::frame::XDesktop2> desktop;
     if (const std::unique_ptr<Spare> spare = std::move(m_spare)) {
@@ -433,17 +447,11 @@ std::unique_ptr<WordApplication> LibreOfficeEngine::create()
         desktop = prepare(*process, false);
     }
     qCDebug(lcConvert) << "instance" << process->pid() << "ready";
-    // Every document gets an instance of its own: the next one starts now, while this
-    // one converts.
-    if (m_converting)
+    // Every document gets an instance of its own: within a batch the next one starts now,
+    // while this one converts.
+    if (m_inBatch)
         startSpare();
     return std::make_unique<LibreOfficeInstance>(*this, std::move(process), desktop);
-}
-
-void LibreOfficeEngine::documentOpened()
-{
-    m_converting = true;
-    startSpare();
 }
 
 template <typename Call>
@@ -537,7 +545,6 @@ std::unique_ptr<WordDocument> LibreOfficeInstance::open(const QString& path)
         throw Failure(
             Failure::AutomationError,
             QStringLiteral("%1 is not a Word document (it reads as \"%2\").").arg(shown, filter));
-    m_engine.documentOpened();
     return std::make_unique<LibreOfficeDocument>(*this, component);
 }
 
@@ -551,7 +558,7 @@ void LibreOfficeDocument::saveAs(const QList<NamedArgument>& arguments)
         else if (argument.name == QLatin1String("FileFormat"))
             format = argument.value.toInt();
     }
-    if (target.isEmpty() || !format || (*format != 8 && *format != 10))
+    if (target.isEmpty() || !format || (*format != HtmlNormal && *format != HtmlFiltered))
         throw Failure(Failure::InvalidArgument,
                       QStringLiteral("Invalid procedure call or argument"));
 
@@ -575,12 +582,16 @@ void LibreOfficeDocument::saveAs(const QList<NamedArgument>& arguments)
             property("FilterName", Any(toOU(kHtmlFilter))),
             property("Overwrite", Any(true)),
         };
-        if (*format == 10)
+        if (*format == HtmlFiltered)
             list.push_back(property("FilterOptions", Any(toOU(kFilteredOptions))));
         m_instance.guarded(QStringLiteral("saving ") + output.fileName(), [&] {
             const Reference<css::frame::XStorable> storable(m_component, UNO_QUERY_THROW);
             storable->storeToURL(fileUrl(staging.filePath(output.fileName())), properties(list));
         });
+        if (const auto problem = CheckSavedPage(staging.path(), output.fileName(), folder.path()))
+            throw Failure(Failure::AutomationError,
+                          QStringLiteral("LibreOffice did not save %1 soundly: %2.")
+                              .arg(output.fileName(), *problem));
 
         // The pictures first, the page last, so that a page never points at missing ones.
         QStringList files = staging.entryList(QDir::Files | QDir::Hidden);
@@ -610,6 +621,8 @@ void LibreOfficeInstance::quit()
         return;
     m_quit = true;
     if (!m_dead) {
+        // Closing a document can hang as well as terminating can.
+        m_engine.watchdog().arm(m_process->pid(), m_engine.options().quitTimeLimit);
         try {
             for (const auto& document : m_documents) {
                 const Reference<css::util::XCloseable> closeable(document, UNO_QUERY);
@@ -617,7 +630,6 @@ void LibreOfficeInstance::quit()
                     closeable->close(true);
             }
             m_documents.clear();
-            m_engine.watchdog().arm(m_process->pid(), kQuitLimit);
             m_desktop->terminate();
         } catch (const css::uno::Exception&) {
             // The office is on its way out; it is ended below whatever it answered.

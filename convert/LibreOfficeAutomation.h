@@ -14,18 +14,20 @@ inline constexpr std::chrono::seconds kDocumentTimeLimit{180};
 struct LibreOfficeOptions
 {
     std::chrono::milliseconds documentTimeLimit = kDocumentTimeLimit;
-    // Start the next instance while the current one converts; every document still gets a
-    // fresh instance of its own.
+    // How long an instance may take to close its document and end once told to.
+    std::chrono::milliseconds quitTimeLimit = std::chrono::seconds(15);
+    // Within a batch, start the next instance while the current one converts; every
+    // document still gets a fresh instance of its own.
     bool startAhead = true;
-    // How long an instance started ahead may wait for its document before it is ended.
-    std::chrono::milliseconds spareIdleLimit = std::chrono::seconds(5);
     // Where the private profiles live; empty for the user's cache folder.
     QString profileRoot;
+    // LibreOffice's program folder; empty for the installed one.
+    QString programFolder;
 };
 
 // The word processor on Linux: LibreOffice Writer, one private headless instance per
 // document, driven through UNO. Throws a Failure from create() when LibreOffice is not
-// installed.
+// installed, or installed without Writer's user interface files.
 std::unique_ptr<WordAutomation> makeLibreOfficeAutomation(const LibreOfficeOptions& options = {});
 
 } // namespace docuflume

@@ -17,6 +17,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
+#include <deque>
+#include <future>
 #include <thread>
 #include <vector>
 
@@ -37,12 +41,11 @@ QString readVersion(const QString& programFolder)
     return match.hasMatch() ? match.captured(1) : QString();
 }
 
-std::optional<Installation> installationAt(const QString& programFolder)
+bool hasWriterUi(const QString& programFolder)
 {
-    if (!QFileInfo(programFolder + QStringLiteral("/soffice.bin")).isExecutable() ||
-        !QFileInfo::exists(programFolder + QStringLiteral("/fundamentalrc")))
-        return std::nullopt;
-    return Installation{QDir(programFolder).canonicalPath(), readVersion(programFolder)};
+    return !QDir(programFolder + QStringLiteral("/../share/config/soffice.cfg/modules/swriter/ui"))
+                .entryList({QStringLiteral("*.ui")}, QDir::Files)
+                .isEmpty();
 }
 
 // The profile's settings that make an instance start without its first-run checks.
@@ -64,7 +67,135 @@ QByteArray seed(const QString& version)
            items + "</oor:items>\n";
 }
 
+// Every office process is forked on this one thread. The kernel sends a child its
+// parent-death signal when the thread that forked it ends, not the process; a child forked
+// on a helper thread that has done its work would be killed with that thread.
+class Launcher
+{
+public:
+    static Launcher& instance()
+    {
+        static Launcher launcher;
+        return launcher;
+    }
+
+    // Runs `job` on the launcher's thread and waits for it.
+    template <typename Job> auto run(Job job) -> decltype(job())
+    {
+        std::packaged_task<decltype(job())()> task(std::move(job));
+        auto result = task.get_future();
+        {
+            std::lock_guard lock(m_mutex);
+            m_jobs.push_back(std::packaged_task<void()>(std::move(task)));
+        }
+        m_wake.notify_one();
+        return result.get();
+    }
+
+private:
+    Launcher() : m_thread([this] { loop(); }) {}
+    ~Launcher()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_stopping = true;
+        }
+        m_wake.notify_one();
+        m_thread.join();
+    }
+
+    void loop()
+    {
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            m_wake.wait(lock, [this] { return m_stopping || !m_jobs.empty(); });
+            if (m_jobs.empty())
+                return;
+            auto job = std::move(m_jobs.front());
+            m_jobs.pop_front();
+            lock.unlock();
+            job();
+            lock.lock();
+        }
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::deque<std::packaged_task<void()>> m_jobs;
+    bool m_stopping = false;
+    std::thread m_thread;
+};
+
+// Forks and executes argv[0]; returns once the child runs the program (or throws when it
+// could not), so that a started instance is visible as the office from the start.
+pid_t forkOffice(std::vector<char*> argv)
+{
+    int ready[2];
+    if (::pipe2(ready, O_CLOEXEC) != 0)
+        throw Failure(Failure::AutomationError,
+                      QStringLiteral("LibreOffice could not be started."));
+    const pid_t parent = ::getpid();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::setsid();                         // a group of its own, so that a kill reaches all of it
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL); // and it dies with us
+        if (::getppid() != parent)
+            ::_exit(127);
+        const int null = ::open("/dev/null", O_RDWR);
+        if (null >= 0) {
+            ::dup2(null, STDIN_FILENO);
+            ::dup2(null, STDOUT_FILENO);
+            ::dup2(null, STDERR_FILENO);
+        }
+        // Everything else closes, but the end of the pipe that tells the parent how the
+        // exec went (it closes by itself when the exec succeeds).
+        const unsigned tell = unsigned(ready[1]);
+        if (tell > 3)
+            ::close_range(3, tell - 1, 0);
+        ::close_range(tell + 1, ~0U, 0);
+        // The program's own path as argv[0]: LibreOffice finds its installation from it.
+        ::execv(argv[0], argv.data());
+        const int error = errno;
+        [[maybe_unused]] const auto written = ::write(ready[1], &error, sizeof error);
+        ::_exit(127);
+    }
+    ::close(ready[1]);
+    int error = 0;
+    ssize_t got = -1;
+    if (pid > 0) {
+        do
+            got = ::read(ready[0], &error, sizeof error);
+        while (got < 0 && errno == EINTR);
+    }
+    ::close(ready[0]);
+    if (pid < 0 || got != 0) {
+        if (pid > 0)
+            ::waitpid(pid, nullptr, 0);
+        throw Failure(Failure::AutomationError,
+                      QStringLiteral("LibreOffice could not be started: %1")
+                          .arg(QString::fromLocal8Bit(std::strerror(pid < 0 ? errno : error))));
+    }
+    return pid;
+}
+
 } // namespace
+
+void seedProfile(const QString& folder, const QString& version)
+{
+    QDir().mkpath(folder + QStringLiteral("/user"));
+    QFile file(folder + QStringLiteral("/user/registrymodifications.xcu"));
+    if (file.open(QIODevice::WriteOnly))
+        file.write(seed(version));
+}
+
+std::optional<Installation> Installation::at(const QString& programFolder)
+{
+    if (!QFileInfo(programFolder + QStringLiteral("/soffice.bin")).isExecutable() ||
+        !QFileInfo::exists(programFolder + QStringLiteral("/fundamentalrc")))
+        return std::nullopt;
+    return Installation{QDir(programFolder).canonicalPath(), readVersion(programFolder),
+                        hasWriterUi(programFolder)};
+}
 
 std::optional<Installation> Installation::find()
 {
@@ -80,7 +211,7 @@ std::optional<Installation> Installation::find()
              .entryList({QStringLiteral("libreoffice*")}, QDir::Dirs | QDir::NoDotAndDotDot))
         candidates << QStringLiteral("/opt/") + folder + QStringLiteral("/program");
     for (const QString& candidate : candidates) {
-        if (auto installation = installationAt(candidate))
+        if (auto installation = at(candidate))
             return installation;
     }
     return std::nullopt;
@@ -108,13 +239,8 @@ std::unique_ptr<ProfileLease> ProfileLease::acquire(const QString& root, const Q
             continue;
         }
         std::unique_ptr<ProfileLease> lease(new ProfileLease(folder, fd));
-        const QString settings = folder + QStringLiteral("/user/registrymodifications.xcu");
-        if (!QFileInfo::exists(settings)) {
-            QDir().mkpath(folder + QStringLiteral("/user"));
-            QFile file(settings);
-            if (file.open(QIODevice::WriteOnly))
-                file.write(seed(version));
-        }
+        if (!QFileInfo::exists(folder + QStringLiteral("/user/registrymodifications.xcu")))
+            seedProfile(folder, version);
         return lease;
     }
     throw Failure(Failure::PermissionDenied,
@@ -185,29 +311,7 @@ pid_t OfficeProcess::spawn(const std::vector<QByteArray>& extraArguments)
     for (QByteArray& argument : arguments)
         argv.push_back(argument.data());
     argv.push_back(nullptr);
-    const pid_t parent = ::getpid();
-
-    const pid_t pid = ::fork();
-    if (pid < 0)
-        throw Failure(Failure::AutomationError,
-                      QStringLiteral("LibreOffice could not be started."));
-    if (pid == 0) {
-        ::setsid();                         // a group of its own, so that a kill reaches all of it
-        ::prctl(PR_SET_PDEATHSIG, SIGKILL); // and it dies with us
-        if (::getppid() != parent)
-            ::_exit(127);
-        const int null = ::open("/dev/null", O_RDWR);
-        if (null >= 0) {
-            ::dup2(null, STDIN_FILENO);
-            ::dup2(null, STDOUT_FILENO);
-            ::dup2(null, STDERR_FILENO);
-        }
-        ::close_range(3, ~0U, 0);
-        // The program's own path as argv[0]: LibreOffice finds its installation from it.
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
-    return pid;
+    return Launcher::instance().run([&argv] { return forkOffice(argv); });
 }
 
 void OfficeProcess::launch()

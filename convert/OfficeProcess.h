@@ -20,13 +20,23 @@ struct Installation
 {
     QString programFolder; // holds soffice.bin and fundamentalrc
     QString version;       // major.minor, as a profile records it; empty when unknown
+    // Writer's user interface files are there. Without them (Debian's nogui variant) the
+    // office aborts after loading many documents through UNO: it builds windows for
+    // comments and the like from those files even when the document is hidden.
+    bool writerUi = false;
 
     QString executable() const { return programFolder + QStringLiteral("/soffice.bin"); }
 
     // The installation this program was built against, or another one found in the usual
     // places; nothing when LibreOffice is not installed.
     static std::optional<Installation> find();
+    // The installation whose program folder this is, if it is one.
+    static std::optional<Installation> at(const QString& programFolder);
 };
+
+// Writes a profile's first settings: the version it has run (so the office skips its
+// graphics self-test at start) and no first-run wizard.
+void seedProfile(const QString& folder, const QString& version);
 
 // One private profile folder, held by one live instance at a time (a lock file that the
 // other instances of this and every other copy of the program see).
@@ -51,7 +61,8 @@ private:
 };
 
 // A headless soffice.bin of our own, in a process group of its own that is killed when
-// this program ends, however it ends.
+// this program ends, however it ends. Every instance is started from one thread that lives
+// as long as the program, so its parent-death signal is never tied to a passing thread.
 class OfficeProcess
 {
 public:

@@ -43,6 +43,32 @@ public:
     virtual std::unique_ptr<WordApplication> create() = 0;
     // The instance the user is running, if any; throws when none is running.
     virtual std::unique_ptr<WordApplication> attachRunning() = 0;
+
+    // A batch run is converting one document after another: an engine may ready the next
+    // instance ahead while one converts. When the batch ends, nothing readied is kept.
+    virtual void beginBatch() noexcept {}
+    virtual void endBatch() noexcept {}
+};
+
+// Holds a batch open for as long as it lives.
+class BatchScope
+{
+public:
+    explicit BatchScope(WordAutomation* word) : m_word(word)
+    {
+        if (m_word)
+            m_word->beginBatch();
+    }
+    ~BatchScope()
+    {
+        if (m_word)
+            m_word->endBatch();
+    }
+    BatchScope(const BatchScope&) = delete;
+    BatchScope& operator=(const BatchScope&) = delete;
+
+private:
+    WordAutomation* m_word;
 };
 
 } // namespace docuflume

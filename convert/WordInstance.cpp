@@ -7,15 +7,19 @@
 namespace docuflume {
 namespace {
 
-const QString kNotInstalled = QStringLiteral(
-    "Error 842001. A normal instance of Word could not be created.\r\n\r\n"
-    "1. Please make sure Word is installed on this computer.\r\n\r\n"
-    "2. Please open Word normally and make sure a blank document opens immediately without "
-    "any interrupting window (such as an Word file recovery window).\r\n\r\n"
-    "3. Please make sure that when you double-click on a DOC or DOCX file that Word opens "
-    "normally without any interrupting messages.\r\n\r\n"
-    "4. All versions of Word are supported by this software except for the rare Word Starter "
-    "and Student editions.");
+const QString kCouldNotCreate =
+    QStringLiteral("Error 842001. A normal instance of Word could not be created.");
+const QString kNotInstalled =
+    kCouldNotCreate +
+    QStringLiteral(
+        "\r\n\r\n"
+        "1. Please make sure Word is installed on this computer.\r\n\r\n"
+        "2. Please open Word normally and make sure a blank document opens immediately without "
+        "any interrupting window (such as an Word file recovery window).\r\n\r\n"
+        "3. Please make sure that when you double-click on a DOC or DOCX file that Word opens "
+        "normally without any interrupting messages.\r\n\r\n"
+        "4. All versions of Word are supported by this software except for the rare Word Starter "
+        "and Student editions.");
 
 const QString kMayBeOpen = QStringLiteral(
     "Word may be open. It is recommended that you close Word first. Use Ctrl+Alt+Del > Task "
@@ -27,14 +31,20 @@ bool CheckWordInstalled(WordAutomation* word, Prompts& prompts, QWidget* owner,
                         const QString& title)
 {
     std::unique_ptr<WordApplication> instance;
+    QString message = kNotInstalled;
     try {
         if (word)
             instance = word->create();
+    } catch (const Failure& failure) {
+        // Installed, but missing a part that it needs: say which, instead of the general
+        // advice.
+        if (failure.number() == Failure::IncompleteInstallation)
+            message = kCouldNotCreate + QStringLiteral("\r\n\r\n") + failure.description();
     } catch (...) {
         // Not startable: said below.
     }
     if (!instance) {
-        prompts.message(owner, {kNotInstalled, title, MessageIcon::None, MessageButtons::Ok});
+        prompts.message(owner, {message, title, MessageIcon::None, MessageButtons::Ok});
         return false;
     }
     try {

@@ -20,6 +20,9 @@ public:
         FileNotFound = 53,
         PermissionDenied = 70,
         PathNotFound = 76,
+        // The word processor is there but lacks a part it needs; the description says
+        // what to install.
+        IncompleteInstallation = 429,
         AutomationError = 440,
         BufferTooSmall = 20476,
     };

@@ -97,18 +97,22 @@ private Q_SLOTS:
         QList<int> positions;
         QStringList texts;
         QList<int> pointers;
+        QList<bool> batchOpen;
         automation().onOpen = [&](const QString&) {
             positions << bar()->value();
             texts << m_form->progressText();
             pointers << m_form->MousePointer();
+            batchOpen << automation().inBatch;
         };
         QString textAtDone;
         int positionAtDone = -1;
         int pointerAtDone = -1;
+        bool batchOpenAtDone = true;
         m_platform->prompts.onMessage = [&](const MessageRequest&) {
             textAtDone = m_form->progressText();
             positionAtDone = bar()->value();
             pointerAtDone = m_form->MousePointer();
+            batchOpenAtDone = automation().inBatch;
         };
 
         m_form->PushButton2_Click();
@@ -119,6 +123,9 @@ private Q_SLOTS:
                                      QStringLiteral("Processing: three.rtf"),
                                      QStringLiteral("Processing: four.doc")}));
         QCOMPARE(pointers, (QList<int>{11, 11, 11, 11}));
+        // The engine may ready instances ahead during the run, and keeps none past it.
+        QCOMPARE(batchOpen, (QList<bool>{true, true, true, true}));
+        QVERIFY(!batchOpenAtDone);
         QCOMPARE(messageTexts(), QStringList{kDone});
         QCOMPARE(positionAtDone, 0);
         QCOMPARE(textAtDone, QStringLiteral("Progress Bar"));

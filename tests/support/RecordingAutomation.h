@@ -25,6 +25,8 @@ public:
     QString productName() const override { return QStringLiteral("Microsoft Word"); }
     std::unique_ptr<WordApplication> create() override;
     std::unique_ptr<WordApplication> attachRunning() override;
+    void beginBatch() noexcept override { inBatch = true; }
+    void endBatch() noexcept override { inBatch = false; }
 
     // Makes the `occurrence`-th call of `step` ("create", "open", "saveAs", "quit",
     // "attach", "name") fail; 0 makes every one fail.
@@ -36,6 +38,7 @@ public:
     QList<Save> saves;
     QStringList opened; // the paths opened, in order
     int liveInstances = 0;
+    bool inBatch = false; // between beginBatch() and endBatch()
 
     bool missing = false; // create() fails: no word processor installed
     QString runningName;  // non-empty: attachRunning() finds one with this name
