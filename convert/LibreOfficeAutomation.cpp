@@ -40,6 +40,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <functional>
 #include <future>
 #include <thread>
 #include <unistd.h>
@@ -159,7 +160,7 @@ public:
 
     // Runs a call into the office under the watchdog; a call that outlives the limit, or
     // an office that dies under it, becomes a Failure.
-    template <typename Call> auto guarded(const QString& what, Call&& call) -> decltype(call());
+    void guarded(const QString& what, const std::function<void()>& call);
 
     LibreOfficeEngine& engine() { return m_engine; }
 
@@ -444,7 +445,19 @@ std::unique_ptr<WordApplication> LibreOfficeEngine::create()
     }
     if (!process) {
         process = launch();
-        desktop = prepare(*process, false);
+        // An office that accepts the connection and then hangs would block here for good.
+        // (One readied ahead is waited for with a limit, and killed when it misses it.)
+        m_watchdog.arm(process->pid(), kStartLimit);
+        try {
+            desktop = prepare(*process, false);
+        } catch (...) {
+            m_watchdog.disarm();
+            throw;
+        }
+        if (m_watchdog.disarm())
+            throw Failure(Failure::AutomationError,
+                          QStringLiteral("LibreOffice did not start within %1 seconds.")
+                              .arg(kStartLimit.count()));
     }
     qCDebug(lcConvert) << "instance" << process->pid() << "ready";
     // Every document gets an instance of its own: within a batch the next one starts now,
@@ -454,27 +467,26 @@ std::unique_ptr<WordApplication> LibreOfficeEngine::create()
     return std::make_unique<LibreOfficeInstance>(*this, std::move(process), desktop);
 }
 
-template <typename Call>
-auto LibreOfficeInstance::guarded(const QString& what, Call&& call) -> decltype(call())
+void LibreOfficeInstance::guarded(const QString& what, const std::function<void()>& call)
 {
     if (m_dead)
         throw Failure(Failure::AutomationError, QStringLiteral("LibreOffice has stopped."));
     auto& watchdog = m_engine.watchdog();
     watchdog.arm(m_process->pid(), m_engine.options().documentTimeLimit);
+    std::optional<QString> stopped; // the bridge died: the office crashed, or the watchdog ended it
+    std::optional<QString> failed;  // the office answered with an error
     try {
-        if constexpr (std::is_void_v<decltype(call())>) {
-            call();
-            if (watchdog.disarm())
-                throw css::lang::DisposedException();
-        } else {
-            auto result = call();
-            if (watchdog.disarm())
-                throw css::lang::DisposedException();
-            return result;
-        }
-    } catch (const css::uno::RuntimeException& error) {
-        // A dead bridge: the office crashed, or the watchdog ended it.
-        const bool timedOut = watchdog.disarm();
+        call();
+    } catch (const css::lang::DisposedException& error) {
+        stopped = toQ(error.Message);
+    } catch (const css::uno::Exception& error) {
+        failed = toQ(error.Message);
+    } catch (...) {
+        watchdog.disarm();
+        throw;
+    }
+    const bool timedOut = watchdog.disarm();
+    if (timedOut || stopped) {
         m_dead = true;
         m_process->kill();
         if (timedOut)
@@ -485,17 +497,12 @@ auto LibreOfficeInstance::guarded(const QString& what, Call&& call) -> decltype(
                               .arg(std::chrono::duration_cast<std::chrono::seconds>(
                                        m_engine.options().documentTimeLimit)
                                        .count()));
-        throw Failure(
-            Failure::AutomationError,
-            QStringLiteral("LibreOffice stopped while %1. %2").arg(what, toQ(error.Message)));
-    } catch (const css::uno::Exception& error) {
-        watchdog.disarm();
         throw Failure(Failure::AutomationError,
-                      QStringLiteral("LibreOffice failed %1: %2").arg(what, toQ(error.Message)));
-    } catch (...) {
-        watchdog.disarm();
-        throw;
+                      QStringLiteral("LibreOffice stopped while %1. %2").arg(what, *stopped));
     }
+    if (failed)
+        throw Failure(Failure::AutomationError,
+                      QStringLiteral("LibreOffice failed %1: %2").arg(what, *failed));
 }
 
 std::unique_ptr<WordDocument> LibreOfficeInstance::open(const QString& path)

@@ -14,3 +14,11 @@ scripts/build.sh build
 scripts/build.sh build-asan -DDOCUFLUME_SANITIZE=ON -DDOCUFLUME_BUILD_BENCH=OFF
 (cd build-asan && LSAN_OPTIONS="suppressions=$PWD/../tests/lsan.supp" \
     ctest --output-on-failure --timeout 600)
+
+# Every office process the tests started has ended (their profiles live in the tests'
+# temporary folders).
+if pgrep -f 'UserInstallation=file://[^ ]*/tst_libreoffice-' >/dev/null; then
+    echo "Office processes of the tests are still running:" >&2
+    pgrep -af 'UserInstallation=file://[^ ]*/tst_libreoffice-' >&2
+    exit 1
+fi
