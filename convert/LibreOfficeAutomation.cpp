@@ -450,9 +450,9 @@ std::unique_ptr<WordApplication> LibreOfficeEngine::create()
         m_watchdog.arm(process->pid(), kStartLimit);
         try {
             desktop = prepare(*process, false);
-        } catch (...) {
-            m_watchdog.disarm();
-            throw;
+        } catch (const Failure&) {
+            if (!m_watchdog.disarm())
+                throw;
         }
         if (m_watchdog.disarm())
             throw Failure(Failure::AutomationError,

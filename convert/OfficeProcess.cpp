@@ -136,6 +136,7 @@ pid_t forkOffice(std::vector<char*> argv)
                       QStringLiteral("LibreOffice could not be started."));
     const pid_t parent = ::getpid();
     const pid_t pid = ::fork();
+    const int forkError = errno;
     if (pid == 0) {
         ::setsid();                         // a group of its own, so that a kill reaches all of it
         ::prctl(PR_SET_PDEATHSIG, SIGKILL); // and it dies with us
@@ -173,7 +174,7 @@ pid_t forkOffice(std::vector<char*> argv)
             ::waitpid(pid, nullptr, 0);
         throw Failure(Failure::AutomationError,
                       QStringLiteral("LibreOffice could not be started: %1")
-                          .arg(QString::fromLocal8Bit(std::strerror(pid < 0 ? errno : error))));
+                          .arg(QString::fromLocal8Bit(std::strerror(pid < 0 ? forkError : error))));
     }
     return pid;
 }

@@ -1,6 +1,7 @@
 // The file functions on real temporary folders: attributes, the open-as-file test, folder
-// listings and the desktop folder.
+// listings, the desktop folder and the check of a saved page.
 
+#include "convert/SavedPageCheck.h"
 #include "doclist/FolderWalk.h"
 #include "shell/Failure.h"
 #include "shell/FileSystem.h"
@@ -260,6 +261,66 @@ private Q_SLOTS:
                    prompts.messages.isEmpty();
         }));
         QFile::setPermissions(path("A/B"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+
+    // A page as the word processor left it in its staging folder ("out" holds what the
+    // output folder had already).
+    void savedPageCheck_data()
+    {
+        QTest::addColumn<QByteArray>("page");
+        QTest::addColumn<QStringList>("written");
+        QTest::addColumn<QStringList>("inOutputFolder");
+        QTest::addColumn<QString>("problem"); // empty: sound
+        const QByteArray head = "<html><head><meta http-equiv=\"content-type\" "
+                                "content=\"text/html; charset=utf-8\"/></head><body>";
+        QTest::newRow("sound, with its pictures")
+            << head + "<p>Grüße</p><img src=\"a_htm_1.png\"/><object data=\"a_htm_2.png\">"
+                      "</object><table background=\"a_htm_3.gif\"></table></body></html>"
+            << QStringList{"a_htm_1.png", "a_htm_2.png", "a_htm_3.gif"} << QStringList()
+            << QString();
+        QTest::newRow("links elsewhere are not looked for")
+            << head + "<img src=\"/srv/pictures/linked.png\"/><img src=\"http://x.example/a.png\"/>"
+                      "<img src=\"data:image/png;base64,AAAA\"/><img src=\"media/b.png\"/>"
+            << QStringList() << QStringList() << QString();
+        QTest::newRow("a linked picture beside the output")
+            << head + "<img src=\"logo%20big.png\"/>" << QStringList()
+            << QStringList{"logo big.png"} << QString();
+        QTest::newRow("picture not written")
+            << head + "<p>x</p><img src=\"a_htm_1.png\"/><span style=\"background: "
+                      "url(&quot;a_htm_9.jpg&quot;)\"></span>"
+            << QStringList{"a_htm_1.png"} << QStringList() << QStringLiteral("a_htm_9.jpg");
+        QTest::newRow("empty page")
+            << QByteArray() << QStringList() << QStringList() << QStringLiteral("is empty");
+        QTest::newRow("not valid UTF-8")
+            << head + "<p>Gr\xfc\xdf"
+                      "e</p>"
+            << QStringList() << QStringList() << QStringLiteral("not valid utf-8");
+        QTest::newRow("valid in the Latin-1 it declares")
+            << QByteArray("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><p>Gr\xfc\xdf"
+                          "e</p>")
+            << QStringList() << QStringList() << QString();
+    }
+
+    void savedPageCheck()
+    {
+        QFETCH(QByteArray, page);
+        QFETCH(QStringList, written);
+        QFETCH(QStringList, inOutputFolder);
+        QFETCH(QString, problem);
+        QVERIFY(QDir().mkpath(path("staging")));
+        makeFile(path("staging/a.htm"), page);
+        for (const QString& name : written)
+            makeFile(path(QStringLiteral("staging/") + name));
+        for (const QString& name : inOutputFolder)
+            makeFile(path(name));
+        const auto found = CheckSavedPage(path("staging"), QStringLiteral("a.htm"), m_dir->path());
+        if (problem.isEmpty())
+            QVERIFY2(!found, qPrintable(found.value_or(QString())));
+        else
+            QVERIFY2(found && found->contains(problem, Qt::CaseInsensitive),
+                     qPrintable(found.value_or(QStringLiteral("no problem found"))));
+        QVERIFY(CheckSavedPage(path("staging"), QStringLiteral("missing.htm"), m_dir->path())
+                    ->contains(QStringLiteral("not written")));
     }
 
     void desktopFromTheUserDirs()
