@@ -21,8 +21,9 @@ QByteArray declaredEncoding(const QByteArray& page)
 
 QString decodedAttribute(QString value)
 {
+    static const QRegularExpression queryOrFragment(QStringLiteral("[?#]"));
     value.replace(QLatin1String("&amp;"), QLatin1String("&"));
-    const qsizetype end = value.indexOf(QRegularExpression(QStringLiteral("[?#]")));
+    const qsizetype end = value.indexOf(queryOrFragment);
     if (end >= 0)
         value.truncate(end);
     return QUrl::fromPercentEncoding(value.toUtf8());
@@ -59,14 +60,16 @@ std::optional<QString> CheckSavedPage(const QString& folder, const QString& page
     if (bytes.isEmpty())
         return QStringLiteral("the page %1 is empty").arg(pageName);
 
-    const QByteArray encoding = declaredEncoding(bytes);
+    QByteArray encoding = declaredEncoding(bytes);
+    if (encoding.isEmpty())
+        encoding = "UTF-8"; // what the writer uses unless told otherwise
     QString text;
-    QStringDecoder decoder(encoding.isEmpty() ? "UTF-8" : encoding.constData());
+    QStringDecoder decoder(encoding.constData());
     if (decoder.isValid()) {
         text = decoder.decode(bytes);
         if (decoder.hasError())
             return QStringLiteral("the page %1 is not valid %2")
-                .arg(pageName, QString::fromLatin1(encoding.isEmpty() ? "UTF-8" : encoding));
+                .arg(pageName, QString::fromLatin1(encoding));
     } else {
         // An encoding Qt cannot read: its markup is ASCII all the same.
         text = QString::fromLatin1(bytes);
