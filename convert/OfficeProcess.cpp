@@ -28,6 +28,9 @@ namespace docuflume::office {
 namespace {
 
 constexpr int kProfileSlots = 64;
+// What a profile set up with this program's settings records; profiles of earlier settings
+// (relative links) are set up again.
+constexpr char kReadyMark[] = "set up, links absolute\n";
 
 QString readVersion(const QString& programFolder)
 {
@@ -60,6 +63,10 @@ QByteArray seed(const QString& version)
     }
     items += "<item oor:path=\"/org.openoffice.Office.Common/Misc\"><prop oor:name=\"FirstRun\" "
              "oor:op=\"fuse\"><value>false</value></prop></item>\n";
+    // Links to files outside the document (linked pictures) as absolute URLs: a link made
+    // relative to the staging folder would point one folder off once the page is moved.
+    items += "<item oor:path=\"/org.openoffice.Office.Common/Save/URL\"><prop "
+             "oor:name=\"FileSystem\" oor:op=\"fuse\"><value>false</value></prop></item>\n";
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
            "<oor:items xmlns:oor=\"http://openoffice.org/2001/registry\" "
            "xmlns:xs=\"http://www.w3.org/2001/XMLSchema\" "
@@ -240,8 +247,11 @@ std::unique_ptr<ProfileLease> ProfileLease::acquire(const QString& root, const Q
             continue;
         }
         std::unique_ptr<ProfileLease> lease(new ProfileLease(folder, fd));
-        if (!QFileInfo::exists(folder + QStringLiteral("/user/registrymodifications.xcu")))
+        // A profile not set up with the settings of this program's version starts afresh.
+        if (!lease->ready()) {
+            QDir(folder).removeRecursively();
             seedProfile(folder, version);
+        }
         return lease;
     }
     throw Failure(Failure::PermissionDenied,
@@ -250,14 +260,15 @@ std::unique_ptr<ProfileLease> ProfileLease::acquire(const QString& root, const Q
 
 bool ProfileLease::ready() const
 {
-    return QFileInfo::exists(m_folder + QStringLiteral("/docuflume-ready"));
+    QFile marker(m_folder + QStringLiteral("/docuflume-ready"));
+    return marker.open(QIODevice::ReadOnly) && marker.readAll() == kReadyMark;
 }
 
 void ProfileLease::markReady()
 {
     QFile marker(m_folder + QStringLiteral("/docuflume-ready"));
     if (marker.open(QIODevice::WriteOnly))
-        marker.write("set up\n");
+        marker.write(kReadyMark);
 }
 
 ProfileLease::~ProfileLease()

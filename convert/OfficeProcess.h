@@ -50,7 +50,8 @@ public:
 
     const QString& folder() const { return m_folder; }
     // A profile that no instance has run in yet; the first start then ends itself and asks
-    // to be started again, so such a profile is set up by a short run of its own first.
+    // to be started again, so such a profile is set up by a short run of its own first. A
+    // profile that is not ready when acquired is emptied and seeded again.
     bool ready() const;
     void markReady();
 

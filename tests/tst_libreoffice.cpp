@@ -251,6 +251,41 @@ private Q_SLOTS:
         QVERIFY(noStagingLeft());
     }
 
+    // A picture the document links to (rather than holds) is found from where the page
+    // lands, not from the folder the office first wrote the page into.
+    void linkedPictureIsFoundFromThePage()
+    {
+        QImage red(8, 8, QImage::Format_RGB32);
+        red.fill(Qt::red);
+        QVERIFY(red.save(m_own + QStringLiteral("/red.png")));
+        QVERIFY(QDir().mkpath(m_own + QStringLiteral("/linking")));
+        write(m_own + QStringLiteral("/linking/linked.fodt"),
+              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<office:document "
+              "xmlns:office=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\" "
+              "xmlns:text=\"urn:oasis:names:tc:opendocument:xmlns:text:1.0\" "
+              "xmlns:draw=\"urn:oasis:names:tc:opendocument:xmlns:drawing:1.0\" "
+              "xmlns:xlink=\"http://www.w3.org/1999/xlink\" "
+              "xmlns:svg=\"urn:oasis:names:tc:opendocument:xmlns:svg-compatible:1.0\" "
+              "office:version=\"1.2\" office:mimetype=\"application/vnd.oasis.opendocument.text\">"
+              "<office:body><office:text><text:p>Linked<draw:frame draw:name=\"pic\" "
+              "text:anchor-type=\"as-char\" svg:width=\"1cm\" svg:height=\"1cm\"><draw:image "
+              "xlink:href=\"../red.png\" xlink:type=\"simple\" xlink:show=\"embed\" "
+              "xlink:actuate=\"onLoad\"/></draw:frame></text:p></office:text></office:body>"
+              "</office:document>\n");
+        const QString out = m_out + QStringLiteral("/linked/deeper");
+        QVERIFY(QDir().mkpath(out));
+        ExportDocument(
+            m_engine.get(), [] { return std::optional<int>(HtmlNormal); },
+            m_own + QStringLiteral("/linking/linked.fodt"), out + QStringLiteral("/linked.htm"));
+        static const QRegularExpression picture(QStringLiteral("<img[^>]*\\bsrc=\"([^\"]+)\""));
+        const QRegularExpressionMatch link =
+            picture.match(readAll(out + QStringLiteral("/linked.htm")));
+        QVERIFY(link.hasMatch());
+        const QUrl target = QUrl::fromLocalFile(out + u'/').resolved(QUrl(link.captured(1)));
+        QVERIFY2(QFileInfo(target.toLocalFile()) == QFileInfo(m_own + QStringLiteral("/red.png")),
+                 qPrintable(link.captured(1)));
+    }
+
     // Public test documents and our own samples, in both kinds of HTML: the text, and every
     // picture saved beside the page and referred to by it.
     void convertsRealDocuments_data()
@@ -408,10 +443,13 @@ private Q_SLOTS:
     {
         LibreOfficeOptions options;
         options.profileRoot = m_work.filePath(QStringLiteral("restart-profiles"));
-        for (int slot = 0; slot < 6; ++slot) {
-            const QString profile = options.profileRoot + QStringLiteral("/profile-%1").arg(slot);
-            QVERIFY(QDir().mkpath(profile));
-            write(profile + QStringLiteral("/docuflume-ready"), "set up\n");
+        {
+            std::vector<std::unique_ptr<office::ProfileLease>> fresh;
+            for (int slot = 0; slot < 6; ++slot) {
+                fresh.push_back(office::ProfileLease::acquire(
+                    options.profileRoot, office::Installation::find()->version));
+                fresh.back()->markReady();
+            }
         }
         const auto engine = makeLibreOfficeAutomation(options);
         engine->beginBatch();
