@@ -12,13 +12,12 @@ namespace docuflume {
 
 DesktopPlatform::DesktopPlatform()
     : m_prompts(std::make_unique<QtPrompts>()), m_settings(makeUserSettingsStore()),
-      m_clock(makeSystemClock()), m_random(makeStandardRandomSource())
-{
-    m_services.prompts = m_prompts.get();
-    m_services.settings = m_settings.get();
 #ifndef Q_OS_WIN
-    m_automation = makeLibreOfficeAutomation();
+      m_automation(makeLibreOfficeAutomation()),
 #endif
+      m_clock(makeSystemClock()), m_random(makeStandardRandomSource()),
+      m_services(*m_prompts, *m_settings)
+{
     m_services.automation = m_automation.get();
     m_services.clock = m_clock.get();
     m_services.random = m_random.get();

@@ -3,23 +3,40 @@
 #include "app/SettingsStore.h"
 #include "shell/Failure.h"
 
+#include "shell/PathHelpers.h"
+
 #include <QLocale>
+#include <QLoggingCategory>
 
 namespace docuflume {
+namespace {
 
-QString ReadSetting(SettingsStore& store, const QString& key, const QString& defaultValue)
+Q_LOGGING_CATEGORY(lcApp, "docuflume.app", QtWarningMsg)
+
+} // namespace
+
+const Setting setting::OutputFolder{QStringLiteral("Output Folder"), &GetDesktopPath};
+
+QString ReadSetting(SettingsStore& store, const Setting& setting)
 {
-    return store.value(key).value_or(defaultValue);
+    // The default is reckoned even when a value is stored, as a default argument is: a
+    // default that fails fails the read.
+    QString fallback = setting.defaultValue();
+    return store.value(setting.key).value_or(std::move(fallback));
 }
 
-QString ReadSetting(SettingsStore& store, const QString& key, int defaultValue)
+void WriteSetting(SettingsStore& store, const Setting& setting, const QString& value)
 {
-    return ReadSetting(store, key, QString::number(defaultValue));
+    store.setValue(setting.key, value);
 }
 
-void WriteSetting(SettingsStore& store, const QString& key, const QString& value)
+void WriteSettingOrWarn(SettingsStore& store, const Setting& setting, const QString& value)
 {
-    store.setValue(key, value);
+    try {
+        WriteSetting(store, setting, value);
+    } catch (const Failure& failure) {
+        qCWarning(lcApp) << "setting" << setting.key << "not stored:" << failure.description();
+    }
 }
 
 QString BooleanText(bool value)

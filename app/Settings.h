@@ -6,21 +6,31 @@ namespace docuflume {
 
 class SettingsStore;
 
-// The keys the program keeps, and their defaults.
+// One value the program keeps: its key in the store, and what reading it gives while the
+// store holds none.
+struct Setting
+{
+    QString key;
+    QString (*defaultValue)();
+};
+
+// Every setting the program keeps, with its default. Booleans are stored as text.
 namespace setting {
-inline const QString Option1 = QStringLiteral("Option1");
-inline const QString Option2 = QStringLiteral("Option2");
-inline const QString OutputFolder = QStringLiteral("Output Folder");
-inline const QString LastFolderDot = QStringLiteral("LastFolderDot");
-inline const QString LastFolder = QStringLiteral("LastFolder");
-inline const QString Extension = QStringLiteral("Extension");
+inline const Setting Option1{QStringLiteral("Option1"), [] { return QStringLiteral("1"); }};
+inline const Setting Option2{QStringLiteral("Option2"), [] { return QStringLiteral("0"); }};
+// The user's desktop, as the system names it when the setting is first read.
+extern const Setting OutputFolder;
+inline const Setting LastFolderDot{QStringLiteral("LastFolderDot"), [] { return QString(); }};
+inline const Setting LastFolder{QStringLiteral("LastFolder"), [] { return QString(); }};
+inline const Setting Extension{QStringLiteral("Extension"), [] { return QStringLiteral("doc"); }};
 } // namespace setting
 
-// The stored value, or the default when the key has none.
-QString ReadSetting(SettingsStore& store, const QString& key, const QString& defaultValue);
-// A number given as the default comes back as its decimal text.
-QString ReadSetting(SettingsStore& store, const QString& key, int defaultValue);
-void WriteSetting(SettingsStore& store, const QString& key, const QString& value);
+// The stored value, or the setting's default when the store has none.
+QString ReadSetting(SettingsStore& store, const Setting& setting);
+void WriteSetting(SettingsStore& store, const Setting& setting, const QString& value);
+// For a handler that has no trap: a failed write is logged and otherwise passed over, so
+// that the window keeps the choice the user has just made; the next change tries again.
+void WriteSettingOrWarn(SettingsStore& store, const Setting& setting, const QString& value);
 
 // "True" / "False", as booleans are stored.
 QString BooleanText(bool value);

@@ -60,10 +60,8 @@ int main(int argc, char* argv[])
         docuflume::makeIniSettingsStore(scratch.filePath(QStringLiteral("s.ini")));
     docuflume::tools::QuietPrompts prompts;
     docuflume::tools::IdleAutomation automation;
-    docuflume::Platform platform;
-    platform.prompts = &prompts;
+    docuflume::Platform platform(prompts, *settings);
     platform.automation = &automation;
-    platform.settings = settings.get();
 
     auto run = [&](const char* label, int yieldEvery) {
         docuflume::Form1 form(platform);

@@ -114,9 +114,7 @@ int main(int argc, char* argv[])
     auto settings = docuflume::makeIniSettingsStore(work.filePath(QStringLiteral("s.ini")));
     ScanPrompts prompts(root);
     docuflume::tools::IdleAutomation automation;
-    docuflume::Platform platform;
-    platform.prompts = &prompts;
-    platform.settings = settings.get();
+    docuflume::Platform platform(prompts, *settings);
     platform.automation = &automation;
     docuflume::Form1 form(platform);
     form.Form_Load();

@@ -18,13 +18,19 @@ class Prompts;
 // it; a statement that fails is reported in the "Application Error" box with the number of
 // the last numbered statement started, and the procedure carries on with its next one:
 //
-//     ErrorTrap line(prompts, this, QStringLiteral("in ... .PushButton2_Click "));
+//     ErrorTrap line = trap(u"PushButton2_Click"); // in a handler of Form1
 //     if (line.when(100, [&] { return Converting; }))
 //         return;
 //     line(102, [&] { Converting = true; });
 //
 // A failing branch condition counts as met, so the branch is entered; a failing statement
 // inside a loop lets the loop go on with its next pass, just as any next statement.
+//
+// The numbers are the line numbers the procedures have always carried, not positions in
+// our files. Users read them in the box and quote them to support, the support team's notes
+// go by them, and the tests check them, so they are never renumbered or tidied: a
+// statement keeps its number when code moves around it, two statements may share one, and
+// a new statement takes a number between its neighbours' (or its neighbour's own).
 class ErrorTrap
 {
 public:

@@ -79,13 +79,13 @@ private Q_SLOTS:
         QCOMPARE(listed.size(), expected.size());
         QVERIFY(listed.last().endsWith(QLatin1String("/B/D/e.doc")));
         QCOMPARE(m_form->MousePointer(), 0);
-        QCOMPARE(m_platform->settings->value(setting::Extension), std::optional(extension));
-        QCOMPARE(m_platform->settings->value(setting::LastFolder), std::optional(m_root));
+        QCOMPARE(m_platform->settings->value(setting::Extension.key), std::optional(extension));
+        QCOMPARE(m_platform->settings->value(setting::LastFolder.key), std::optional(m_root));
     }
 
     void cancelledPrompts()
     {
-        m_platform->settings->setValue(setting::Extension, QStringLiteral("rtf"));
+        m_platform->settings->setValue(setting::Extension.key, QStringLiteral("rtf"));
         auto* button = m_form->findChild<QPushButton*>(QStringLiteral("PushButton4"));
         button->click(); // the input box cancelled
         QCOMPARE(m_platform->prompts.inputs.last().proposed, QStringLiteral("rtf"));

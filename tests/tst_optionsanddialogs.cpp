@@ -49,10 +49,12 @@ private Q_SLOTS:
         for (const char* text : {"yes", "", "Truex", "1,5"})
             QVERIFY_THROWS_EXCEPTION(Failure, ToBoolean(QString::fromLatin1(text)));
         QCOMPARE(BooleanText(true), QStringLiteral("True"));
-        QCOMPARE(ReadSetting(*m_platform->settings, QStringLiteral("Nothing"), 1),
-                 QStringLiteral("1"));
-        QCOMPARE(ReadSetting(*m_platform->settings, setting::Extension, QStringLiteral("doc")),
-                 QStringLiteral("doc"));
+        // The defaults, read from an empty store: a number comes back as its decimal text.
+        SettingsStore& store = *m_platform->settings;
+        QCOMPARE(ReadSetting(store, setting::Option1), QStringLiteral("1"));
+        QCOMPARE(ReadSetting(store, setting::Option2), QStringLiteral("0"));
+        QCOMPARE(ReadSetting(store, setting::Extension), QStringLiteral("doc"));
+        QCOMPARE(ReadSetting(store, setting::LastFolder), QString());
     }
 
     void writesReachTheFileAtOnce()
@@ -60,32 +62,30 @@ private Q_SLOTS:
         WriteSetting(*m_platform->settings, setting::Extension, QStringLiteral("txt"));
         // Another store on the same file, as the next start of the program would open it.
         const auto reopened = makeIniSettingsStore(m_platform->settingsFile());
-        QCOMPARE(reopened->value(setting::Extension),
+        QCOMPARE(reopened->value(setting::Extension.key),
                  std::optional<QString>(QStringLiteral("txt")));
     }
 
     void optionsAndFolderWriteThrough()
     {
         option(2)->click();
-        QCOMPARE(stored(setting::Option1), QStringLiteral("False"));
-        QCOMPARE(stored(setting::Option2), QStringLiteral("True"));
+        QCOMPARE(stored(setting::Option1.key), QStringLiteral("False"));
+        QCOMPARE(stored(setting::Option2.key), QStringLiteral("True"));
         option(1)->click();
-        QCOMPARE(stored(setting::Option1), QStringLiteral("True"));
-        QCOMPARE(stored(setting::Option2), QStringLiteral("False"));
+        QCOMPARE(stored(setting::Option1.key), QStringLiteral("True"));
+        QCOMPARE(stored(setting::Option2.key), QStringLiteral("False"));
 
         text1()->clear();
         QTest::keyClicks(text1(), QStringLiteral("/tmp"));
-        QCOMPARE(stored(setting::OutputFolder), QStringLiteral("/tmp"));
+        QCOMPARE(stored(setting::OutputFolder.key), QStringLiteral("/tmp"));
         text1()->clear();
-        QCOMPARE(stored(setting::OutputFolder), QString());
+        QCOMPARE(stored(setting::OutputFolder.key), QString());
     }
 
     void failedWritesKeepTheWindowState()
     {
         BrokenStore broken;
-        Platform services = m_platform->services();
-        services.settings = &broken;
-        Form1 form(services);
+        Form1 form(m_platform->services(broken));
         auto* filtered = form.findChild<QRadioButton*>(QStringLiteral("Option2"));
         filtered->click();
         form.findChild<QLineEdit*>(QStringLiteral("Text1"))->setText(QStringLiteral("/srv/out/"));
@@ -96,7 +96,7 @@ private Q_SLOTS:
 
     void outputFolderPicker()
     {
-        m_platform->settings->setValue(setting::LastFolderDot, QStringLiteral("/srv"));
+        m_platform->settings->setValue(setting::LastFolderDot.key, QStringLiteral("/srv"));
         m_platform->prompts.folderAnswers = {QStringLiteral("/srv/work/"), QStringLiteral("/"),
                                              QString()};
         auto* browse = m_form->findChild<QPushButton*>(QStringLiteral("PushButton7"));
@@ -105,17 +105,17 @@ private Q_SLOTS:
                  QStringLiteral("Please select folder:"));
         QCOMPARE(m_platform->prompts.folderPicks.first().initialFolder, QStringLiteral("/srv"));
         QCOMPARE(text1()->text(), QStringLiteral("/srv/work/"));
-        QCOMPARE(stored(setting::LastFolderDot), QStringLiteral("/srv/work"));
-        QCOMPARE(stored(setting::OutputFolder), QStringLiteral("/srv/work/"));
+        QCOMPARE(stored(setting::LastFolderDot.key), QStringLiteral("/srv/work"));
+        QCOMPARE(stored(setting::OutputFolder.key), QStringLiteral("/srv/work/"));
 
         browse->click(); // the root keeps its single separator
         QCOMPARE(m_platform->prompts.folderPicks[1].initialFolder, QStringLiteral("/srv/work"));
         QCOMPARE(text1()->text(), QStringLiteral("/"));
-        QCOMPARE(stored(setting::LastFolderDot), QStringLiteral("/"));
+        QCOMPARE(stored(setting::LastFolderDot.key), QStringLiteral("/"));
 
         browse->click(); // cancelled: nothing changes
         QCOMPARE(text1()->text(), QStringLiteral("/"));
-        QCOMPARE(stored(setting::LastFolderDot), QStringLiteral("/"));
+        QCOMPARE(stored(setting::LastFolderDot.key), QStringLiteral("/"));
         QVERIFY(m_platform->prompts.messages.isEmpty());
     }
 

@@ -1,9 +1,9 @@
 // Start-up of the main window with a temporary settings file, a scripted word processor
 // and a folder of its own standing in for the program's folder.
 
+#include "app/ApplicationTitle.h"
 #include "app/Settings.h"
 #include "app/SettingsStore.h"
-#include "app/Startup.h"
 #include "support/TestPlatform.h"
 #include "ui/Form1.h"
 
@@ -50,7 +50,7 @@ private Q_SLOTS:
         QVERIFY(!option(2)->isChecked());
         const QString desktop = m_home + QStringLiteral("/Desktop/");
         QCOMPARE(text1()->text(), desktop);
-        QCOMPARE(stored(setting::OutputFolder), desktop);
+        QCOMPARE(stored(setting::OutputFolder.key), desktop);
         QCOMPARE(m_platform->automation.calls,
                  (QStringList{QStringLiteral("create"), QStringLiteral("quit")}));
         QVERIFY(m_platform->prompts.messages.isEmpty());
@@ -85,19 +85,19 @@ private Q_SLOTS:
         QFETCH(bool, normal);
         QFETCH(bool, filtered);
         QFETCH(QString, storedFirst);
-        m_platform->settings->setValue(setting::Option1, first);
+        m_platform->settings->setValue(setting::Option1.key, first);
         if (!second.isEmpty())
-            m_platform->settings->setValue(setting::Option2, second);
+            m_platform->settings->setValue(setting::Option2.key, second);
         load();
         QCOMPARE(option(1)->isChecked(), normal);
         QCOMPARE(option(2)->isChecked(), filtered);
-        QCOMPARE(stored(setting::Option1), storedFirst);
+        QCOMPARE(stored(setting::Option1.key), storedFirst);
         QVERIFY(m_platform->prompts.messages.isEmpty());
     }
 
     void optionThatIsNotBoolean()
     {
-        m_platform->settings->setValue(setting::Option1, QStringLiteral("yes"));
+        m_platform->settings->setValue(setting::Option1.key, QStringLiteral("yes"));
         load();
         QCOMPARE(m_platform->prompts.messages.size(), 1);
         const QString text = m_platform->prompts.messages.first().text;
@@ -112,14 +112,14 @@ private Q_SLOTS:
 
     void storedFolders()
     {
-        m_platform->settings->setValue(setting::OutputFolder, QString());
+        m_platform->settings->setValue(setting::OutputFolder.key, QString());
         load();
         QCOMPARE(text1()->text(), QString());
 
         // Without a desktop the default fails before the store is read: reported, box empty.
         cleanup();
         m_platform = std::make_unique<test::TestPlatform>();
-        m_platform->settings->setValue(setting::OutputFolder, QStringLiteral("/srv/out/"));
+        m_platform->settings->setValue(setting::OutputFolder.key, QStringLiteral("/srv/out/"));
         qputenv("HOME", "/nonexistent/home");
         load();
         QCOMPARE(text1()->text(), QString());

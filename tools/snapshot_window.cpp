@@ -37,10 +37,8 @@ int main(int argc, char* argv[])
     docuflume::tools::IdleAutomation automation;
     const auto clock = docuflume::makeSystemClock();
     const auto random = docuflume::makeStandardRandomSource();
-    docuflume::Platform platform;
-    platform.prompts = &prompts;
+    docuflume::Platform platform(prompts, *settings);
     platform.automation = &automation;
-    platform.settings = settings.get();
     platform.clock = clock.get();
     platform.random = random.get();
 

@@ -26,6 +26,10 @@
 namespace docuflume {
 namespace {
 
+// The screen bands in which a drag scrolls the list by one entry.
+constexpr int kScrollUpBelow = 305;
+constexpr int kScrollDownFrom = 365;
+
 const QString kListTip =
     QStringLiteral("Drag and drop files here. Double-click item to remove it. Move | line to "
                    "right and out of window to reveal full names.");
@@ -65,7 +69,6 @@ Qt::DropAction dropTakenAs(const QDropEvent& event)
 Form1::Form1(const Platform& platform, QWidget* parent)
     : QWidget(parent), m_platform(platform), m_applicationTitle(design::kProductName)
 {
-    Q_ASSERT(m_platform.prompts);
     setObjectName(QStringLiteral("Form1"));
     buildDesign();
     setTabOrder();
@@ -225,15 +228,17 @@ void Form1::watchPointer(QWidget* widget)
     widget->installEventFilter(this);
 }
 
-ErrorTrap Form1::trap(const QString& location)
+ErrorTrap Form1::trap(QStringView procedure)
 {
-    return ErrorTrap(*m_platform.prompts, this, location);
+    // The place the error box names: the project, its date and this window, then the
+    // handler. Users quote it to support, so it stays exactly as it has always read.
+    return ErrorTrap(m_platform.prompts, this,
+                     QStringLiteral("in Quarnel2021/08/31.Form1.%1 ").arg(procedure));
 }
 
 MessageAnswer Form1::MsgBox(const QString& text, MessageButtons buttons)
 {
-    return m_platform.prompts->message(this,
-                                       {text, m_applicationTitle, MessageIcon::None, buttons});
+    return m_platform.prompts.message(this, {text, m_applicationTitle, MessageIcon::None, buttons});
 }
 
 std::optional<int> Form1::SelectedFileFormat() const
@@ -337,6 +342,42 @@ void Form1::ListView1_MouseMove(Qt::MouseButtons, Qt::KeyboardModifiers, QPoint 
 {
     applyHoverRule(PointerDefault);
     dragStep(position, m_lastScreenY);
+}
+
+// The entry under the pointer changes places with the dragged one, which stays current; in
+// the screen bands near the list's ends the list scrolls by one entry.
+void Form1::dragStep(QPoint position, int screenY)
+{
+    if (!DragActive)
+        return;
+    const QModelIndex under = ListView1->indexAt(position);
+    if (!under.isValid() || !DraggedEntry.isValid())
+        return;
+    const int draggedPosition = DraggedEntry.row() + 1;
+    const int underPosition = under.row() + 1;
+    const QString dragged = m_documents->DocumentText(draggedPosition);
+    if (m_documents->DocumentText(underPosition) == dragged)
+        return;
+    m_documents->SetDocumentText(draggedPosition, m_documents->DocumentText(underPosition));
+    m_documents->SetDocumentText(underPosition, dragged);
+    ListView1->setCurrentIndex(under);
+    DraggedEntry = under;
+
+    if (screenY < kScrollUpBelow && underPosition >= 2)
+        ListView1->scrollTo(m_documents->index(underPosition - 2));
+    else if (screenY >= kScrollDownFrom && underPosition + 1 <= m_documents->DocumentCount())
+        ListView1->scrollTo(m_documents->index(underPosition));
+}
+
+// Delete and a double-click remove the current entry, except while the hourglass shows.
+void Form1::removeCurrentEntry()
+{
+    if (m_mousePointer == PointerHourglass || m_documents->DocumentCount() == 0)
+        return;
+    const QModelIndex current = ListView1->currentIndex();
+    if (!current.isValid())
+        return;
+    m_documents->RemoveDocument(current.row() + 1);
 }
 
 bool Form1::dispatchMouseMove(QObject* watched, QMouseEvent* event)

@@ -40,48 +40,73 @@ public:
     explicit Form1(const Platform& platform, QWidget* parent = nullptr);
     ~Form1() override;
 
-    // Start-up, run once before the window is first shown. When it finds no word
-    // processor the program is to end instead: see endRequested().
+    // The handlers, by the subsystem they serve. Each lives in its subsystem's folder, in a
+    // file whose name begins with "Form1_"; the rest of those folders is logic that knows
+    // nothing of the window.
+
+    // Start-up and end: app/Form1_Startup.cpp. Form_Load runs once before the window is
+    // first shown; when it finds no word processor the program is to end instead (see
+    // endRequested()). Closing the window ends the program at once, also during a run.
     void Form_Load();
     bool endRequested() const { return m_endRequested; }
-    // The window is closed: the program ends at once, also in the middle of a run.
     void Form_Unload();
     void SetApplicationTitle();
     void OpenHomePageByChance();
-    void ApplyWindowSkin();
 
-    // "Add Word File(s)": the Open File dialog.
+    // The output flavour and folder, stored as they change: app/Form1_OutputOptions.cpp.
+    void Option1_Click();
+    void Option2_Click();
+    void Text1_Change();
+    void PushButton7_Click();
+
+    // "Load Sample/Example Files": app/Form1_Samples.cpp.
+    void PushButton5_Click();
+    void AddSampleDocuments(DocumentList& list);
+
+    // The Start button, converting every listed document into the output folder:
+    // convert/Form1_BatchRun.cpp.
+    void PushButton2_Click();
+    bool isConverting() const { return Converting; }
+
+    // "Add Word File(s)", the Open File dialog: doclist/Form1_AddFiles.cpp.
     void PushButton1_Click();
-    // "Add All Word Files In Folder": a folder tree scanned for one extension.
+    // "Add All Word Files In Folder", a folder tree scanned for one extension:
+    // doclist/Form1_AddFolderTree.cpp.
     void PushButton4_Click();
     // Drag-and-drop onto the list: only a list of files is taken; dropped folders bring
-    // every file of their tree.
+    // every file of their tree. doclist/Form1_DropIntake.cpp.
     bool ListView1_OLEDragOver(const QMimeData* dragged);
     void ListView1_OLEDragDrop(const QMimeData* dragged);
-
     // Editing on the list: Delete or a double-click removes the current entry, "Clear List"
     // empties it (neither while the hourglass shows); dragging an entry moves it.
+    // doclist/Form1_ListEditing.cpp.
     void ListView1_KeyDown(int keyCode, Qt::KeyboardModifiers modifiers);
     void ListView1_DblClick();
     void PushButton3_Click();
     void ListView1_MouseDown();
     void ListView1_ItemClick();
     void ListView1_MouseUp();
-
-    // "Load Sample/Example Files".
-    void PushButton5_Click();
-    void AddSampleDocuments(DocumentList& list);
     bool isDragActive() const { return DragActive; }
 
-    // The output options and the output folder.
-    void Option1_Click();
-    void Option2_Click();
-    void Text1_Change();
-    void PushButton7_Click();
+    // The window's look: ui/Form1_WindowSkin.cpp.
+    void ApplyWindowSkin();
 
-    // The Start button: converts every listed document into the output folder.
-    void PushButton2_Click();
-    bool isConverting() const { return Converting; }
+    // Pointer-move handlers, the hand over push buttons, the arrow elsewhere, the hourglass
+    // left alone; over the list a held button also drags the entry: ui/Form1.cpp.
+    void PushButton1_MouseMove();
+    void PushButton2_MouseMove();
+    void PushButton3_MouseMove();
+    void PushButton4_MouseMove();
+    void PushButton5_MouseMove();
+    void PushButton7_MouseMove();
+    void Form_MouseMove();
+    void Frame1_MouseMove();
+    void Frame2_MouseMove();
+    void Text1_MouseMove();
+    void ListView1_MouseMove(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers,
+                             QPoint position);
+
+    // The window's state, for the handlers and the tests (ui/Form1.cpp).
 
     // The save format of the flavour the option buttons show now; nothing when neither is on.
     std::optional<int> SelectedFileFormat() const;
@@ -102,21 +127,6 @@ public:
     void setProgressText(const QString& text);
     QString progressText() const;
 
-    // Pointer-move handlers: the hand over push buttons, the arrow elsewhere, the hourglass
-    // left alone.
-    void PushButton1_MouseMove();
-    void PushButton2_MouseMove();
-    void PushButton3_MouseMove();
-    void PushButton4_MouseMove();
-    void PushButton5_MouseMove();
-    void PushButton7_MouseMove();
-    void Form_MouseMove();
-    void Frame1_MouseMove();
-    void Frame2_MouseMove();
-    void Text1_MouseMove();
-    void ListView1_MouseMove(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers,
-                             QPoint position);
-
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -130,12 +140,11 @@ private:
     void wireHandlers();
     void removeCurrentEntry();
     void dragStep(QPoint position, int screenY);
+    // A file the program ships beside itself.
     QString programFile(const QString& name) const;
-    // Writes a setting from a handler that has no trap: a failed write must not cost the
-    // user the choice just made on the window.
-    void writeThrough(const QString& key, const QString& value);
     void applyHoverRule(int pointer);
-    ErrorTrap trap(const QString& location);
+    // The trap of the handler of this name (see shell/ErrorTrap.h).
+    ErrorTrap trap(QStringView procedure);
     // A message box under the application title, without an icon.
     MessageAnswer MsgBox(const QString& text, MessageButtons buttons = MessageButtons::Ok);
 

@@ -11,10 +11,13 @@ QString TestPlatform::settingsFile() const
 
 Platform TestPlatform::services()
 {
-    Platform platform;
-    platform.prompts = &prompts;
+    return services(*settings);
+}
+
+Platform TestPlatform::services(SettingsStore& store)
+{
+    Platform platform(prompts, store);
     platform.automation = &automation;
-    platform.settings = settings.get();
     platform.clock = &clock;
     platform.random = &random;
     return platform;

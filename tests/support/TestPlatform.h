@@ -37,6 +37,8 @@ public:
     TestPlatform();
 
     Platform services();
+    // The same, keeping the settings in `store` instead.
+    Platform services(SettingsStore& store);
     QString settingsFile() const;
 
     QTemporaryDir folder;

@@ -1,7 +1,7 @@
 // Start-up and end of the main window.
 
-#include "app/Startup.h"
 #include "BuildConfig.h"
+#include "app/ApplicationTitle.h"
 
 #include "app/Settings.h"
 #include "convert/WordInstance.h"
@@ -25,9 +25,6 @@
 namespace docuflume {
 namespace {
 
-const QString kFormLoad = QStringLiteral("in Quarnel2021/08/31.Form1.Form_Load ");
-constexpr int kTitleLength = 40;
-
 // Selects or clears an option button by code; clearing the selected one of a group is
 // otherwise refused.
 void setOptionValue(QRadioButton* option, bool value)
@@ -45,8 +42,8 @@ void setOptionValue(QRadioButton* option, bool value)
 
 void Form1::Form_Load()
 {
-    ErrorTrap line = trap(kFormLoad);
-    SettingsStore& store = *m_platform.settings;
+    ErrorTrap line = trap(u"Form_Load");
+    SettingsStore& store = m_platform.settings;
 
     line(100, [&] { ApplyWindowSkin(); });
     const QString hand = programFile(QStringLiteral("HAND-M.CUR"));
@@ -67,11 +64,11 @@ void Form1::Form_Load()
         ListView1->horizontalHeader()->resizeSection(0, design::pixels(design::kColumnWidth));
     });
     // The restored values go through the controls' own handlers, which write them back.
-    line(132, [&] { setOptionValue(Option1, ToBoolean(ReadSetting(store, setting::Option1, 1))); });
-    line(134, [&] { setOptionValue(Option2, ToBoolean(ReadSetting(store, setting::Option2, 0))); });
-    line(136, [&] { Text1->setText(ReadSetting(store, setting::OutputFolder, GetDesktopPath())); });
+    line(132, [&] { setOptionValue(Option1, ToBoolean(ReadSetting(store, setting::Option1))); });
+    line(134, [&] { setOptionValue(Option2, ToBoolean(ReadSetting(store, setting::Option2))); });
+    line(136, [&] { Text1->setText(ReadSetting(store, setting::OutputFolder)); });
     line(138, [&] {
-        if (!CheckWordInstalled(m_platform.automation, *m_platform.prompts, this,
+        if (!CheckWordInstalled(m_platform.automation, m_platform.prompts, this,
                                 m_applicationTitle))
             m_endRequested = true;
     });
@@ -91,18 +88,6 @@ void Form1::Form_Unload()
     QCoreApplication::quit();
 }
 
-QString ApplicationTitleFor(const QString& productName)
-{
-    QString title = productName;
-    do {
-        const qsizetype blank = title.lastIndexOf(u' ');
-        if (blank < 0)
-            break; // nothing left to cut at
-        title.truncate(blank);
-    } while (title.size() > kTitleLength);
-    return title;
-}
-
 void Form1::SetApplicationTitle()
 {
     m_applicationTitle = ApplicationTitleFor(design::kProductName);
@@ -115,7 +100,7 @@ void Form1::OpenHomePageByChance()
     m_platform.random->seed(quint32(m_platform.clock->secondsSinceMidnight()));
     const int draw = int(m_platform.random->next() * 100) + 1;
     if (draw == 7)
-        m_platform.prompts->openWithDesktop(QUrl(QStringLiteral(DOCUFLUME_HOME_PAGE)));
+        m_platform.prompts.openWithDesktop(QUrl(QStringLiteral(DOCUFLUME_HOME_PAGE)));
 }
 
 } // namespace docuflume

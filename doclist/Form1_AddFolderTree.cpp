@@ -12,17 +12,11 @@
 #include "ui/Form1.h"
 
 namespace docuflume {
-namespace {
-
-const QString kPushButton4 = QStringLiteral("in Quarnel2021/08/31.Form1.PushButton4_Click ");
-
-} // namespace
-
 void Form1::PushButton4_Click()
 {
-    ErrorTrap line = trap(kPushButton4);
-    SettingsStore& store = *m_platform.settings;
-    Prompts& prompts = *m_platform.prompts;
+    ErrorTrap line = trap(u"PushButton4_Click");
+    SettingsStore& store = m_platform.settings;
+    Prompts& prompts = m_platform.prompts;
 
     QString extension;
     line(100, [&] {
@@ -30,7 +24,7 @@ void Form1::PushButton4_Click()
             this,
             QStringLiteral("Enter file extension to load:\r\r(* for all files, txt for all txt "
                            "files, doc for all doc files, etc.)"),
-            m_applicationTitle, ReadSetting(store, setting::Extension, QStringLiteral("doc")));
+            m_applicationTitle, ReadSetting(store, setting::Extension));
         if (!extension.isEmpty())
             WriteSetting(store, setting::Extension, extension);
     });
@@ -39,7 +33,7 @@ void Form1::PushButton4_Click()
     QString lastFolder;
     QString folder;
     line(104, [&] {
-        lastFolder = ReadSetting(store, setting::LastFolder, QString());
+        lastFolder = ReadSetting(store, setting::LastFolder);
         folder =
             BrowseForFolder(prompts, this, QStringLiteral("Please select folder:"), lastFolder);
     });

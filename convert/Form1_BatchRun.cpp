@@ -14,15 +14,9 @@
 #include <optional>
 
 namespace docuflume {
-namespace {
-
-const QString kPushButton2 = QStringLiteral("in Quarnel2021/08/31.Form1.PushButton2_Click ");
-
-} // namespace
-
 void Form1::PushButton2_Click()
 {
-    ErrorTrap line = trap(kPushButton2);
+    ErrorTrap line = trap(u"PushButton2_Click");
     if (line.when(100, [&] { return Converting; }))
         return;
     line(102, [&] { Converting = true; });
@@ -34,7 +28,7 @@ void Form1::PushButton2_Click()
             MsgBox(QStringLiteral("Folder does not exist. Please select another folder."));
         });
     } else if (line.when(108, [&] {
-                   return WarnIfWordOpen(m_platform.automation, *m_platform.prompts, this,
+                   return WarnIfWordOpen(m_platform.automation, m_platform.prompts, this,
                                          m_applicationTitle);
                })) {
         // The user chose not to go on while the word processor is open.

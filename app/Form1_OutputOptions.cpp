@@ -8,33 +8,14 @@
 #include "ui/Form1.h"
 
 #include <QLineEdit>
-#include <QLoggingCategory>
 #include <QRadioButton>
 
 namespace docuflume {
-namespace {
-
-Q_LOGGING_CATEGORY(lcApp, "docuflume.app", QtWarningMsg)
-
-const QString kPushButton7 = QStringLiteral("in Quarnel2021/08/31.Form1.PushButton7_Click ");
-
-} // namespace
-
-void Form1::writeThrough(const QString& key, const QString& value)
-{
-    try {
-        WriteSetting(*m_platform.settings, key, value);
-    } catch (const Failure& failure) {
-        // The window keeps what the user chose; the next change tries the store again.
-        qCWarning(lcApp) << "setting" << key << "not stored:" << failure.description();
-    }
-}
-
 // Either option's click stores both buttons.
 void Form1::Option1_Click()
 {
-    writeThrough(setting::Option1, BooleanText(Option1->isChecked()));
-    writeThrough(setting::Option2, BooleanText(Option2->isChecked()));
+    WriteSettingOrWarn(m_platform.settings, setting::Option1, BooleanText(Option1->isChecked()));
+    WriteSettingOrWarn(m_platform.settings, setting::Option2, BooleanText(Option2->isChecked()));
 }
 
 void Form1::Option2_Click()
@@ -44,17 +25,17 @@ void Form1::Option2_Click()
 
 void Form1::Text1_Change()
 {
-    writeThrough(setting::OutputFolder, Text1->text());
+    WriteSettingOrWarn(m_platform.settings, setting::OutputFolder, Text1->text());
 }
 
 void Form1::PushButton7_Click()
 {
-    ErrorTrap line = trap(kPushButton7);
-    SettingsStore& store = *m_platform.settings;
+    ErrorTrap line = trap(u"PushButton7_Click");
+    SettingsStore& store = m_platform.settings;
     QString picked;
-    line(100, [&] { m_lastFolderDot = ReadSetting(store, setting::LastFolderDot, QString()); });
+    line(100, [&] { m_lastFolderDot = ReadSetting(store, setting::LastFolderDot); });
     line(100, [&] {
-        picked = BrowseForFolder(*m_platform.prompts, this, QStringLiteral("Please select folder:"),
+        picked = BrowseForFolder(m_platform.prompts, this, QStringLiteral("Please select folder:"),
                                  m_lastFolderDot);
     });
     if (line.when(102, [&] { return picked.isEmpty(); }))

@@ -8,12 +8,6 @@
 #include <QUrl>
 
 namespace docuflume {
-namespace {
-
-const QString kPushButton5 = QStringLiteral("in Quarnel2021/08/31.Form1.PushButton5_Click ");
-
-} // namespace
-
 void Form1::AddSampleDocuments(DocumentList& list)
 {
     const QString folder = programFile(QStringLiteral("Samples"));
@@ -29,12 +23,12 @@ void Form1::AddSampleDocuments(DocumentList& list)
                        "files are stored (so that you can view them before working with them)?"),
         MessageButtons::YesNo);
     if (answer == MessageAnswer::Yes)
-        m_platform.prompts->openWithDesktop(QUrl::fromLocalFile(folder + kSeparator));
+        m_platform.prompts.openWithDesktop(QUrl::fromLocalFile(folder + kSeparator));
 }
 
 void Form1::PushButton5_Click()
 {
-    ErrorTrap line = trap(kPushButton5);
+    ErrorTrap line = trap(u"PushButton5_Click");
     line(100, [&] { AddSampleDocuments(*m_documents); });
 }
 

@@ -16,8 +16,6 @@
 namespace docuflume {
 namespace {
 
-const QString kDragDrop = QStringLiteral("in Quarnel2021/08/31.Form1.ListView1_OLEDragDrop ");
-
 // Archive + hidden: a dot file of the user's tools (".DS_Store", ".~lock..."), not a document.
 constexpr int kHiddenArchive = fs::Hidden | fs::Archive;
 
@@ -42,7 +40,7 @@ void Form1::ListView1_OLEDragDrop(const QMimeData* dragged)
 {
     if (!dragged)
         return;
-    ErrorTrap line = trap(kDragDrop);
+    ErrorTrap line = trap(u"ListView1_OLEDragDrop");
     for (const QString& dropped : droppedPaths(dragged)) {
         if (!line.when(100, [&] { return IsFolder(dropped); })) {
             line(102, [&] { m_documents->AddDocument(dropped); });
@@ -50,7 +48,7 @@ void Form1::ListView1_OLEDragDrop(const QMimeData* dragged)
         }
         QStringList collection;
         line(104, [&] { collection = {dropped + kSeparator}; });
-        line(106, [&] { GetSubDirectories2016(*m_platform.prompts, this, collection, true); });
+        line(106, [&] { GetSubDirectories2016(m_platform.prompts, this, collection, true); });
         FolderListings listings(collection, QStringLiteral("*.*"));
         for (qsizetype index = 0; index < collection.size(); ++index) {
             YieldToWindowThrottled();
