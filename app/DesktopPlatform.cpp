@@ -3,7 +3,7 @@
 #include "app/SettingsStore.h"
 #include "convert/WordAutomation.h"
 #ifndef Q_OS_WIN
-#include "convert/LibreOfficeAutomation.h"
+#include "convert/libreoffice/LibreOfficeAutomation.h"
 #endif
 #include "shell/Chance.h"
 #include "shell/QtPrompts.h"

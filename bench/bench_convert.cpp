@@ -10,8 +10,8 @@
 //     bench_convert [DOCUMENT...]    (default: every document of the shared corpus)
 
 #include "convert/ExportDocument.h"
-#include "convert/LibreOfficeAutomation.h"
-#include "convert/OfficeProcess.h"
+#include "convert/libreoffice/LibreOfficeAutomation.h"
+#include "convert/libreoffice/OfficeInstallation.h"
 #include "shell/Failure.h"
 
 #include <QCoreApplication>

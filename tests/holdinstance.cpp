@@ -3,7 +3,7 @@
 //
 //     holdinstance PROFILE_ROOT
 
-#include "convert/LibreOfficeAutomation.h"
+#include "convert/libreoffice/LibreOfficeAutomation.h"
 
 #include <QCoreApplication>
 

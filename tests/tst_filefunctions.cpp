@@ -2,6 +2,7 @@
 // listings, the desktop folder and the check of a saved page.
 
 #include "convert/SavedPageCheck.h"
+#include "convert/StagedSave.h"
 #include "doclist/FolderWalk.h"
 #include "shell/Failure.h"
 #include "shell/FileSystem.h"
@@ -31,6 +32,12 @@ QString makeFile(const QString& path, const QByteArray& contents = "content")
         qFatal("cannot create %s", qPrintable(path));
     file.write(contents);
     return path;
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
 // Permission tests mean nothing to root, which opens every file; they then run in a child
@@ -321,6 +328,77 @@ private Q_SLOTS:
                      qPrintable(found.value_or(QStringLiteral("no problem found"))));
         QVERIFY(CheckSavedPage(path("staging"), QStringLiteral("missing.htm"), m_dir->path())
                     ->contains(QStringLiteral("not written")));
+    }
+
+    // The same pages saved through the staging folder: a sound one replaces the earlier
+    // output with its pictures; any other leaves the folder exactly as it was.
+    void stagedSave_data() { savedPageCheck_data(); }
+
+    void stagedSave()
+    {
+        QFETCH(QByteArray, page);
+        QFETCH(QStringList, written);
+        QFETCH(QStringList, inOutputFolder);
+        QFETCH(QString, problem);
+        makeFile(path("a.htm"), "earlier");
+        for (const QString& name : inOutputFolder)
+            makeFile(path(name));
+        const QStringList before = QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden);
+        const auto write = [&](const QString& stagedPage) {
+            QCOMPARE(QFileInfo(stagedPage).fileName(), QStringLiteral("a.htm"));
+            QVERIFY(QFileInfo(stagedPage).absolutePath() != m_dir->path());
+            makeFile(stagedPage, page);
+            for (const QString& name : written)
+                makeFile(QFileInfo(stagedPage).absolutePath() + u'/' + name);
+        };
+        const auto folderNow = [&] {
+            return QDir(m_dir->path())
+                .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+        };
+        if (problem.isEmpty()) {
+            SaveStaged(path("a.htm"), QStringLiteral("Writer"), write);
+            QCOMPARE(readFile(path("a.htm")), page);
+            QStringList expected = before + written;
+            expected.sort();
+            QCOMPARE(folderNow(), expected);
+            return;
+        }
+        try {
+            SaveStaged(path("a.htm"), QStringLiteral("Writer"), write);
+            QFAIL("an unsound page was saved");
+        } catch (const Failure& failure) {
+            QVERIFY2(failure.description().startsWith(QStringLiteral("Writer did not save a.htm")),
+                     qPrintable(failure.description()));
+            QVERIFY(failure.description().contains(problem, Qt::CaseInsensitive));
+        }
+        QCOMPARE(readFile(path("a.htm")), QByteArray("earlier"));
+        QCOMPARE(folderNow(), before);
+    }
+
+    // A writer that fails, or a folder that is not there: the failure as it came, nothing left.
+    void stagedSaveThatFails()
+    {
+        makeFile(path("a.htm"), "earlier");
+        try {
+            SaveStaged(path("a.htm"), QStringLiteral("Writer"), [](const QString& stagedPage) {
+                makeFile(stagedPage, "half");
+                throw Failure(Failure::AutomationError, QStringLiteral("stopped while saving"));
+            });
+            QFAIL("a failed save succeeded");
+        } catch (const Failure& failure) {
+            QCOMPARE(failure.description(), QStringLiteral("stopped while saving"));
+        }
+        QCOMPARE(
+            QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+            QStringList{QStringLiteral("a.htm")});
+        QCOMPARE(readFile(path("a.htm")), QByteArray("earlier"));
+        try {
+            SaveStaged(path("gone/a.htm"), QStringLiteral("Writer"),
+                       [](const QString&) { QFAIL("written into a folder that is not there"); });
+            QFAIL("saved into a folder that is not there");
+        } catch (const Failure& failure) {
+            QCOMPARE(failure.number(), int(Failure::PathNotFound));
+        }
     }
 
     void desktopFromTheUserDirs()

@@ -1,4 +1,4 @@
-#include "convert/DocumentKinds.h"
+#include "convert/libreoffice/DocumentKinds.h"
 
 #include <QFileInfo>
 #include <QStringList>

@@ -1,0 +1,91 @@
+#pragma once
+
+#include "convert/libreoffice/OfficeInstallation.h"
+#include "convert/libreoffice/OfficeProcess.h"
+#include "convert/libreoffice/UnoGlue.h"
+
+#include <QTimer>
+
+#include <chrono>
+#include <future>
+#include <memory>
+#include <vector>
+
+namespace docuflume::office {
+
+class Watchdog;
+
+// A started office and its desktop, ready for documents.
+struct ReadyInstance
+{
+    std::unique_ptr<OfficeProcess> process;
+    css::uno::Reference<css::frame::XDesktop2> desktop;
+};
+
+// Starts the engine's instances, a fresh one for every document, and collects those that
+// were told to end. Within a batch it starts the next instance while the current one
+// converts, on a thread of its own.
+//
+// That thread touches only the instance it readies (its OfficeProcess, until the future
+// holding its desktop is ready), the installation (read only) and the process-wide UNO
+// runtime. Everything else here belongs to the window's thread.
+class InstancePool
+{
+public:
+    InstancePool(Installation installation, QString profileRoot, bool startAhead,
+                 std::chrono::milliseconds quitTimeLimit, Watchdog& watchdog);
+    ~InstancePool();
+    InstancePool(const InstancePool&) = delete;
+    InstancePool& operator=(const InstancePool&) = delete;
+
+    // A fresh instance: the one readied ahead when there is one, else one started now.
+    // Throws a Failure when none comes up within the start limit.
+    ReadyInstance take();
+
+    // The instance readied ahead waits for the batch's next document, however long the
+    // batch takes to ask for it (an error box, a slow yield); it goes when the batch ends.
+    void beginBatch() noexcept { m_inBatch = true; }
+    void endBatch() noexcept;
+
+    // Lets an instance that was told to end finish on its own, without waiting for it; one
+    // that outlives the quit limit is killed.
+    void retire(std::unique_ptr<OfficeProcess> process);
+    // Collects the retired instances that have ended, and kills those past their limit.
+    void reap();
+
+    const QString& profileRoot() const { return m_profileRoot; }
+
+private:
+    struct Ending
+    {
+        std::unique_ptr<OfficeProcess> process;
+        std::chrono::steady_clock::time_point deadline;
+    };
+
+    // An instance started ahead, and the thread that connects to it and readies its word
+    // processor.
+    struct Spare
+    {
+        std::unique_ptr<OfficeProcess> process;
+        std::future<css::uno::Reference<css::frame::XDesktop2>> desktop;
+        ~Spare();
+    };
+
+    std::unique_ptr<OfficeProcess> launch();
+    ReadyInstance startNow();
+    void startSpare();
+    void reapLater();
+
+    const Installation m_installation;
+    const QString m_profileRoot;
+    const bool m_startAhead;
+    const std::chrono::milliseconds m_quitTimeLimit;
+    Watchdog& m_watchdog;
+    std::unique_ptr<Spare> m_spare;
+    bool m_inBatch = false;
+    QTimer m_reapTimer;
+    std::vector<Ending> m_ending;
+    int m_launched = 0;
+};
+
+} // namespace docuflume::office

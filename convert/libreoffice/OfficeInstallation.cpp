@@ -1,0 +1,192 @@
+#include "convert/libreoffice/OfficeInstallation.h"
+
+#include "BuildConfig.h"
+#include "shell/Failure.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QUrl>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace docuflume::office {
+namespace {
+
+constexpr int kProfileSlots = 64;
+// What a profile set up with this program's settings records; profiles of earlier settings
+// (relative links) are set up again.
+constexpr char kReadyMark[] = "set up, links absolute\n";
+
+QString readVersion(const QString& programFolder)
+{
+    // The installed major.minor stands in the shared configuration.
+    QFile main(programFolder + QStringLiteral("/../share/registry/main.xcd"));
+    if (!main.open(QIODevice::ReadOnly))
+        return {};
+    static const QRegularExpression version(
+        QStringLiteral("name=\"ooSetupVersion\">\\s*<value>([0-9]+\\.[0-9]+)</value>"));
+    const QRegularExpressionMatch match = version.match(QString::fromUtf8(main.readAll()));
+    return match.hasMatch() ? match.captured(1) : QString();
+}
+
+bool hasWriterUi(const QString& programFolder)
+{
+    return !QDir(programFolder + QStringLiteral("/../share/config/soffice.cfg/modules/swriter/ui"))
+                .entryList({QStringLiteral("*.ui")}, QDir::Files)
+                .isEmpty();
+}
+
+// The profile's settings that make an instance start without its first-run checks.
+QByteArray seed(const QString& version)
+{
+    QByteArray items;
+    if (!version.isEmpty()) {
+        // A profile that records the running version skips the graphics self-test at start.
+        items += "<item oor:path=\"/org.openoffice.Setup/Product\"><prop "
+                 "oor:name=\"ooSetupLastVersion\" oor:op=\"fuse\"><value>" +
+                 version.toUtf8() + "</value></prop></item>\n";
+    }
+    items += "<item oor:path=\"/org.openoffice.Office.Common/Misc\"><prop oor:name=\"FirstRun\" "
+             "oor:op=\"fuse\"><value>false</value></prop></item>\n";
+    // Links to files outside the document (linked pictures) as absolute URLs: a link made
+    // relative to the staging folder would point one folder off once the page is moved.
+    items += "<item oor:path=\"/org.openoffice.Office.Common/Save/URL\"><prop "
+             "oor:name=\"FileSystem\" oor:op=\"fuse\"><value>false</value></prop></item>\n";
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+           "<oor:items xmlns:oor=\"http://openoffice.org/2001/registry\" "
+           "xmlns:xs=\"http://www.w3.org/2001/XMLSchema\" "
+           "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">\n" +
+           items + "</oor:items>\n";
+}
+
+} // namespace
+
+void seedProfile(const QString& folder, const QString& version)
+{
+    QDir().mkpath(folder + QStringLiteral("/user"));
+    QFile file(folder + QStringLiteral("/user/registrymodifications.xcu"));
+    if (file.open(QIODevice::WriteOnly))
+        file.write(seed(version));
+}
+
+std::optional<Installation> Installation::at(const QString& programFolder)
+{
+    if (!QFileInfo(programFolder + QStringLiteral("/soffice.bin")).isExecutable() ||
+        !QFileInfo::exists(programFolder + QStringLiteral("/fundamentalrc")))
+        return std::nullopt;
+    return Installation{QDir(programFolder).canonicalPath(), readVersion(programFolder),
+                        hasWriterUi(programFolder)};
+}
+
+std::optional<Installation> Installation::find()
+{
+    // The one the program was built against comes first: its UNO libraries are ours.
+    QStringList candidates = {QStringLiteral(DOCUFLUME_LIBREOFFICE_PROGRAM_DIR),
+                              QStringLiteral("/usr/lib/libreoffice/program"),
+                              QStringLiteral("/usr/lib64/libreoffice/program")};
+    const QString onPath = QStandardPaths::findExecutable(QStringLiteral("soffice"));
+    if (!onPath.isEmpty())
+        candidates << QFileInfo(QFileInfo(onPath).canonicalFilePath()).absolutePath();
+    for (const QString& folder :
+         QDir(QStringLiteral("/opt"))
+             .entryList({QStringLiteral("libreoffice*")}, QDir::Dirs | QDir::NoDotAndDotDot))
+        candidates << QStringLiteral("/opt/") + folder + QStringLiteral("/program");
+    for (const QString& candidate : candidates) {
+        if (auto installation = at(candidate))
+            return installation;
+    }
+    return std::nullopt;
+}
+
+QString profileRoot()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +
+           QStringLiteral("/docuflume/libreoffice");
+}
+
+std::unique_ptr<ProfileLease> ProfileLease::acquire(const QString& root, const QString& version)
+{
+    if (!QDir().mkpath(root))
+        throw Failure(Failure::PermissionDenied,
+                      QStringLiteral("The folder %1 cannot be created.").arg(root));
+    for (int slot = 0; slot < kProfileSlots; ++slot) {
+        const QString folder = root + QStringLiteral("/profile-%1").arg(slot);
+        const QByteArray lockPath = QFile::encodeName(folder + QStringLiteral(".lock"));
+        const int fd = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (fd < 0)
+            continue;
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            ::close(fd);
+            continue;
+        }
+        std::unique_ptr<ProfileLease> lease(new ProfileLease(folder, fd));
+        // A profile not set up with the settings of this program's version starts afresh.
+        if (!lease->ready()) {
+            QDir(folder).removeRecursively();
+            seedProfile(folder, version);
+        }
+        return lease;
+    }
+    throw Failure(Failure::PermissionDenied,
+                  QStringLiteral("No free LibreOffice profile folder in %1.").arg(root));
+}
+
+bool ProfileLease::ready() const
+{
+    QFile marker(m_folder + QStringLiteral("/docuflume-ready"));
+    return marker.open(QIODevice::ReadOnly) && marker.readAll() == kReadyMark;
+}
+
+void ProfileLease::markReady()
+{
+    QFile marker(m_folder + QStringLiteral("/docuflume-ready"));
+    if (marker.open(QIODevice::WriteOnly))
+        marker.write(kReadyMark);
+}
+
+ProfileLease::~ProfileLease()
+{
+    ::close(m_lockFd); // releases the lock
+}
+
+bool foreignOfficeRunning(const QString& ourProfiles)
+{
+    const uid_t user = ::getuid();
+    // Ours are started with their profile as a file URL below this folder.
+    const QByteArray ours = QUrl::fromLocalFile(ourProfiles).toEncoded();
+    const QStringList entries =
+        QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString& entry : entries) {
+        bool isPid = false;
+        entry.toInt(&isPid);
+        if (!isPid)
+            continue;
+        const QString folder = QStringLiteral("/proc/") + entry;
+        if (QFileInfo(folder).ownerId() != user)
+            continue;
+        QFile stat(folder + QStringLiteral("/stat"));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        // "pid (name) state ...": an ended process that is not reaped yet runs nothing.
+        const QByteArray status = stat.readAll();
+        if (!status.contains("(soffice.bin) ") || status.contains("(soffice.bin) Z"))
+            continue;
+        // A process that has let go of its memory (its command line reads empty) is ending:
+        // one of ours just told to quit, most likely.
+        QFile commandLine(folder + QStringLiteral("/cmdline"));
+        if (!commandLine.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray arguments = commandLine.readAll();
+        if (arguments.isEmpty() || arguments.contains(ours))
+            continue;
+        return true;
+    }
+    return false;
+}
+
+} // namespace docuflume::office

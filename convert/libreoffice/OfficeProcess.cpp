@@ -1,0 +1,260 @@
+#include "convert/libreoffice/OfficeProcess.h"
+
+#include "shell/Failure.h"
+
+#include <QFile>
+#include <QUrl>
+
+#include <csignal>
+#include <fcntl.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <future>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace docuflume::office {
+namespace {
+
+// Every office process is forked on this one thread. The kernel sends a child its
+// parent-death signal when the thread that forked it ends, not the process; a child forked
+// on a helper thread that has done its work would be killed with that thread.
+class Launcher
+{
+public:
+    static Launcher& instance()
+    {
+        static Launcher launcher;
+        return launcher;
+    }
+
+    // Runs `job` on the launcher's thread and waits for it.
+    template <typename Job> auto run(Job job) -> decltype(job())
+    {
+        std::packaged_task<decltype(job())()> task(std::move(job));
+        auto result = task.get_future();
+        {
+            std::lock_guard lock(m_mutex);
+            m_jobs.push_back(std::packaged_task<void()>(std::move(task)));
+        }
+        m_wake.notify_one();
+        return result.get();
+    }
+
+private:
+    Launcher() : m_thread([this] { loop(); }) {}
+    ~Launcher()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_stopping = true;
+        }
+        m_wake.notify_one();
+        m_thread.join();
+    }
+
+    void loop()
+    {
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            m_wake.wait(lock, [this] { return m_stopping || !m_jobs.empty(); });
+            if (m_jobs.empty())
+                return;
+            auto job = std::move(m_jobs.front());
+            m_jobs.pop_front();
+            lock.unlock();
+            job();
+            lock.lock();
+        }
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::deque<std::packaged_task<void()>> m_jobs;
+    bool m_stopping = false;
+    std::thread m_thread;
+};
+
+// Forks and executes argv[0]; returns once the child runs the program (or throws when it
+// could not), so that a started instance is visible as the office from the start.
+pid_t forkOffice(std::vector<char*> argv)
+{
+    int ready[2];
+    if (::pipe2(ready, O_CLOEXEC) != 0)
+        throw Failure(Failure::AutomationError,
+                      QStringLiteral("LibreOffice could not be started."));
+    const pid_t parent = ::getpid();
+    const pid_t pid = ::fork();
+    const int forkError = errno;
+    if (pid == 0) {
+        ::setsid();                         // a group of its own, so that a kill reaches all of it
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL); // and it dies with us
+        if (::getppid() != parent)
+            ::_exit(127);
+        const int null = ::open("/dev/null", O_RDWR);
+        if (null >= 0) {
+            ::dup2(null, STDIN_FILENO);
+            ::dup2(null, STDOUT_FILENO);
+            ::dup2(null, STDERR_FILENO);
+        }
+        // Everything else closes, but the end of the pipe that tells the parent how the
+        // exec went (it closes by itself when the exec succeeds).
+        const unsigned tell = unsigned(ready[1]);
+        if (tell > 3)
+            ::close_range(3, tell - 1, 0);
+        ::close_range(tell + 1, ~0U, 0);
+        // The program's own path as argv[0]: LibreOffice finds its installation from it.
+        ::execv(argv[0], argv.data());
+        const int error = errno;
+        [[maybe_unused]] const auto written = ::write(ready[1], &error, sizeof error);
+        ::_exit(127);
+    }
+    ::close(ready[1]);
+    int error = 0;
+    ssize_t got = -1;
+    if (pid > 0) {
+        do
+            got = ::read(ready[0], &error, sizeof error);
+        while (got < 0 && errno == EINTR);
+    }
+    ::close(ready[0]);
+    if (pid < 0 || got != 0) {
+        if (pid > 0)
+            ::waitpid(pid, nullptr, 0);
+        throw Failure(Failure::AutomationError,
+                      QStringLiteral("LibreOffice could not be started: %1")
+                          .arg(QString::fromLocal8Bit(std::strerror(pid < 0 ? forkError : error))));
+    }
+    return pid;
+}
+
+} // namespace
+
+OfficeProcess::OfficeProcess(const Installation& installation,
+                             std::unique_ptr<ProfileLease> profile, QString pipeName)
+    : m_installation(installation), m_profile(std::move(profile)), m_pipeName(std::move(pipeName))
+{}
+
+std::unique_ptr<OfficeProcess> OfficeProcess::start(const Installation& installation,
+                                                    std::unique_ptr<ProfileLease> profile,
+                                                    const QString& pipeName)
+{
+    std::unique_ptr<OfficeProcess> process(
+        new OfficeProcess(installation, std::move(profile), pipeName));
+    process->prepareProfile();
+    process->launch();
+    return process;
+}
+
+void OfficeProcess::prepareProfile()
+{
+    if (m_profile->ready())
+        return;
+    // Two tries: a first run may still ask for a restart.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        m_pid = spawn({"--terminate_after_init"});
+        m_status.reset();
+        if (!waitForExit(std::chrono::seconds(60)))
+            kill();
+        if (m_status == 0) {
+            m_profile->markReady();
+            return;
+        }
+    }
+}
+
+pid_t OfficeProcess::spawn(const std::vector<QByteArray>& extraArguments)
+{
+    // Everything the child needs is prepared before the fork: after it, only calls that
+    // are safe in a forked copy of a threaded program are made.
+    const QByteArray program = QFile::encodeName(m_installation.executable());
+    const QByteArray profile =
+        "-env:UserInstallation=" + QUrl::fromLocalFile(m_profile->folder()).toEncoded();
+    std::vector<QByteArray> arguments = {program,    "--headless",  "--invisible",   "--norestore",
+                                         "--nologo", "--nodefault", "--nolockcheck", profile};
+    arguments.insert(arguments.end(), extraArguments.begin(), extraArguments.end());
+    std::vector<char*> argv;
+    for (QByteArray& argument : arguments)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    return Launcher::instance().run([&argv] { return forkOffice(argv); });
+}
+
+void OfficeProcess::launch()
+{
+    m_pid = spawn({"--accept=pipe,name=" + m_pipeName.toUtf8() + ";urp;"});
+    m_status.reset();
+    // A stop() that came while this one was being started may have missed it.
+    if (m_stopped)
+        ::kill(-m_pid, SIGKILL);
+}
+
+void OfficeProcess::restart()
+{
+    kill();
+    if (m_stopped)
+        throw Failure(Failure::AutomationError,
+                      QStringLiteral("LibreOffice was stopped while starting."));
+    launch();
+}
+
+void OfficeProcess::stop() noexcept
+{
+    m_stopped = true;
+    if (const pid_t pid = m_pid; pid > 0)
+        ::kill(-pid, SIGKILL);
+}
+
+std::optional<int> OfficeProcess::exitStatus()
+{
+    if (m_status || m_pid <= 0)
+        return m_status;
+    int status = 0;
+    if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
+        m_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        cleanUp();
+    }
+    return m_status;
+}
+
+bool OfficeProcess::waitForExit(std::chrono::milliseconds limit)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!exitStatus()) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+void OfficeProcess::kill()
+{
+    if (m_pid <= 0 || m_status)
+        return;
+    ::kill(-m_pid, SIGKILL);
+    int status = 0;
+    ::waitpid(m_pid, &status, 0);
+    m_status = 128 + SIGKILL;
+    cleanUp();
+}
+
+void OfficeProcess::cleanUp()
+{
+    // A killed instance leaves its pipe's socket behind.
+    QFile::remove(QStringLiteral("/tmp/OSL_PIPE_%1_%2").arg(::getuid()).arg(m_pipeName));
+}
+
+OfficeProcess::~OfficeProcess()
+{
+    kill();
+}
+
+} // namespace docuflume::office
