@@ -8,15 +8,30 @@ namespace docuflume::test {
 
 void WindowTest::makeWindow(bool load, const QString& programFolder)
 {
-    m_platform = std::make_unique<TestPlatform>();
-    Platform services = m_platform->services();
-    services.programFolder = programFolder;
-    m_form = std::make_unique<Form1>(services);
+    dropWindow();
+    buildWindow(programFolder, {});
     if (!load)
         return;
     m_form->Form_Load();
     m_platform->prompts.messages.clear();
     m_platform->automation.calls.clear();
+}
+
+void WindowTest::startWindow(const QString& programFolder, std::function<void()> endProgram)
+{
+    m_form.reset(); // one window at a time
+    buildWindow(programFolder, std::move(endProgram));
+    m_form->Form_Load();
+}
+
+void WindowTest::buildWindow(const QString& programFolder, std::function<void()> endProgram)
+{
+    if (!m_platform)
+        m_platform = std::make_unique<TestPlatform>();
+    Platform services = m_platform->services();
+    services.programFolder = programFolder;
+    services.endProgram = std::move(endProgram);
+    m_form = std::make_unique<Form1>(services);
 }
 
 void WindowTest::showWindow()

@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 
 namespace docuflume::test {
@@ -17,9 +18,14 @@ class WindowTest : public QObject
     Q_OBJECT
 
 protected:
-    // With `load`, start-up runs as in the program, and what it recorded is forgotten. The
-    // files beside the program are looked for in `programFolder` when one is given.
+    // On fresh services. With `load`, start-up runs as in the program, and what it recorded
+    // is forgotten. The files beside the program are looked for in `programFolder` when one
+    // is given.
     void makeWindow(bool load = true, const QString& programFolder = QString());
+    // Start-up as the program runs it, on the services the test has scripted so far (fresh
+    // ones when it has none), keeping what start-up recorded. `endProgram` stands in for
+    // the program's end.
+    void startWindow(const QString& programFolder, std::function<void()> endProgram = {});
     void dropWindow();
     // Shows the window and waits until it is on the screen.
     void showWindow();
@@ -28,6 +34,9 @@ protected:
 
     std::unique_ptr<TestPlatform> m_platform;
     std::unique_ptr<Form1> m_form;
+
+private:
+    void buildWindow(const QString& programFolder, std::function<void()> endProgram);
 };
 
 } // namespace docuflume::test
