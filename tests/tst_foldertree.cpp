@@ -6,9 +6,9 @@
 #include "doclist/FolderListings.h"
 #include "doclist/FolderWalk.h"
 #include "shell/PathHelpers.h"
+#include "support/TestFiles.h"
 #include "support/WindowTest.h"
 
-#include <QDir>
 #include <QFile>
 #include <QPushButton>
 #include <QTest>
@@ -32,7 +32,7 @@ private Q_SLOTS:
         m_root = m_platform->folder.filePath(QStringLiteral("A"));
         for (const char* file : {"b.doc", "~$b.doc", "x.DOCX", "n.txt", "B/c.doc", "C/d.docm",
                                  "B/D/e.doc", "B/D/~WRL0001.tmp"})
-            touch(QLatin1String(file));
+            test::touchFile(m_root + u'/' + QLatin1String(file));
     }
 
     void cleanup() { dropWindow(); }
@@ -180,7 +180,7 @@ private Q_SLOTS:
         // Enough folders that the helper thread and the taker both list some.
         for (int i = 0; i < 60; ++i) {
             for (int f = 0; f <= i % 7; ++f)
-                touch(QStringLiteral("many/f%1/%2.doc").arg(i).arg(f));
+                test::touchFile(m_root + QStringLiteral("/many/f%1/%2.doc").arg(i).arg(f));
         }
         QStringList folders = {m_root + u'/'};
         GetSubDirectories2016(m_platform->prompts, nullptr, folders, true);
@@ -211,14 +211,6 @@ private Q_SLOTS:
     }
 
 private:
-    void touch(const QString& relative)
-    {
-        const QString path = m_root + u'/' + relative;
-        QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-    }
-
     void scan(const QString& extension)
     {
         m_platform->prompts.inputAnswers = {extension};

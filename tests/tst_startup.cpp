@@ -4,6 +4,7 @@
 #include "app/ApplicationTitle.h"
 #include "app/Settings.h"
 #include "app/SettingsStore.h"
+#include "support/TestFiles.h"
 #include "support/WindowTest.h"
 #include "ui/Form1.h"
 
@@ -140,11 +141,7 @@ private Q_SLOTS:
         QVERIFY(m_form->styleSheet().isEmpty());
         QCOMPARE(background("Frame1"), QColor(Qt::white));
 
-        QVERIFY(QDir().mkpath(m_folder + QStringLiteral("/x")));
-        QFile skin(m_folder + QStringLiteral("/x/o.cjs"));
-        QVERIFY(skin.open(QIODevice::WriteOnly));
-        skin.write("QPushButton { color: #203040; }");
-        skin.close();
+        test::touchFile(m_folder + QStringLiteral("/x/o.cjs"), "QPushButton { color: #203040; }");
         startWindow(m_folder);
         const QColor face = QApplication::palette().color(QPalette::Button);
         QCOMPARE(m_form->styleSheet(), QStringLiteral("QPushButton { color: #203040; }"));
@@ -169,10 +166,7 @@ private Q_SLOTS:
 
         dropWindow();
         init();
-        QFile damaged(m_folder + QStringLiteral("/HAND-M.CUR"));
-        QVERIFY(damaged.open(QIODevice::WriteOnly));
-        damaged.write("not a picture");
-        damaged.close();
+        test::touchFile(m_folder + QStringLiteral("/HAND-M.CUR"), "not a picture");
         startWindow(m_folder);
         QVERIFY(!m_form->hasMouseIcon());
         QCOMPARE(m_platform->prompts.messages.size(), 1);
