@@ -2,6 +2,7 @@
 
 #include "doclist/DocumentList.h"
 
+#include <QPushButton>
 #include <QTest>
 
 namespace docuflume::test {
@@ -46,6 +47,13 @@ QStringList WindowTest::rows() const
     for (int i = 1; i <= m_form->documents().DocumentCount(); ++i)
         result << m_form->documents().DocumentText(i);
     return result;
+}
+
+void WindowTest::addAllInFolder(const QString& extension, const QString& folder)
+{
+    m_platform->prompts.inputAnswers = {extension};
+    m_platform->prompts.folderAnswers = {folder};
+    m_form->findChild<QPushButton*>(QStringLiteral("PushButton4"))->click();
 }
 
 void WindowTest::dropWindow()

@@ -31,6 +31,9 @@ protected:
     void showWindow();
     // The list's rows, first to last.
     QStringList rows() const;
+    // "Add All Word Files In Folder", with `extension` typed into its first prompt and
+    // `folder` picked in the second; an empty answer cancels.
+    void addAllInFolder(const QString& extension, const QString& folder);
 
     std::unique_ptr<TestPlatform> m_platform;
     std::unique_ptr<Form1> m_form;
