@@ -7,7 +7,6 @@
 #include "ui/Form1.h"
 
 #include <QDir>
-#include <QFile>
 #include <QPushButton>
 #include <QTest>
 

@@ -10,7 +10,6 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QGroupBox>
 #include <QImage>
 #include <QLineEdit>
 #include <QRadioButton>

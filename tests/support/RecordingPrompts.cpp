@@ -13,7 +13,6 @@ MessageAnswer RecordingPrompts::message(QWidget*, const MessageRequest& request)
         return MessageAnswer::Ok;
     if (!messageAnswers.isEmpty())
         return messageAnswers.takeFirst();
-    // Every question the program asks must be one the test expects.
     QTest::qFail(qPrintable(QStringLiteral("question not scripted: ") + request.text.simplified()),
                  __FILE__, __LINE__);
     return MessageAnswer::No;

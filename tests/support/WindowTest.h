@@ -18,13 +18,11 @@ class WindowTest : public QObject
     Q_OBJECT
 
 protected:
-    // On fresh services. With `load`, start-up runs as in the program, and what it recorded
-    // is forgotten. The files beside the program are looked for in `programFolder` when one
-    // is given.
+    // On fresh services; with `load`, start-up runs as in the program and what it recorded is
+    // forgotten. The files beside the program are looked for in `programFolder` if given.
     void makeWindow(bool load = true, const QString& programFolder = QString());
-    // Start-up as the program runs it, on the services the test has scripted so far (fresh
-    // ones when it has none), keeping what start-up recorded. `endProgram` stands in for
-    // the program's end.
+    // Start-up as in the program on the services scripted so far, keeping what it recorded;
+    // `endProgram` stands in for the program's end.
     void startWindow(const QString& programFolder, std::function<void()> endProgram = {});
     void dropWindow();
     // Shows the window and waits until it is on the screen.
