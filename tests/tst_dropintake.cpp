@@ -1,6 +1,7 @@
 // Files and folders dropped on the real list, as real drag-and-drop events.
 
 #include "doclist/DocumentList.h"
+#include "support/TestFiles.h"
 #include "support/WindowTest.h"
 
 #include <QDir>
@@ -27,7 +28,7 @@ private Q_SLOTS:
         m_base = m_platform->folder.filePath(QStringLiteral("drop"));
         for (const char* file : {"A/a.doc", "A/b.txt", "A/~$a.doc", "A/.hidden", "A/.locked",
                                  "A/sub/c.doc", "B/d.doc", "loose/~$x.doc", "loose/notes.txt"})
-            touch(QLatin1String(file));
+            test::touchFile(m_base + u'/' + QLatin1String(file));
         // Hidden and read-only is 35, not 34: such a file is taken.
         QFile::setPermissions(m_base + QStringLiteral("/A/.locked"), QFile::ReadOwner);
     }
@@ -111,7 +112,7 @@ private Q_SLOTS:
         const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY);
         QVERIFY(fd >= 0);
         QVERIFY(::close(::openat(fd, name.constData(), O_CREAT | O_WRONLY, 0644)) == 0);
-        touch(QStringLiteral("deep/shallow.doc"));
+        test::touchFile(m_base + QStringLiteral("/deep/shallow.doc"));
 
         QMimeData files;
         files.setUrls({QUrl::fromLocalFile(m_base + QStringLiteral("/deep")),
@@ -153,14 +154,6 @@ private:
     {
         QDropEvent event(QPointF(20, 40), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
         QVERIFY(deliver(event));
-    }
-
-    void touch(const QString& relative)
-    {
-        const QString path = m_base + u'/' + relative;
-        QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
     }
 
     QString m_base;

@@ -8,6 +8,7 @@
 #include "shell/FileSystem.h"
 #include "shell/PathHelpers.h"
 #include "support/RecordingPrompts.h"
+#include "support/TestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -22,17 +23,9 @@
 #include <unistd.h>
 
 using namespace docuflume;
+using docuflume::test::touchFile;
 
 namespace {
-
-QString makeFile(const QString& path, const QByteArray& contents = "content")
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        qFatal("cannot create %s", qPrintable(path));
-    file.write(contents);
-    return path;
-}
 
 QByteArray readFile(const QString& path)
 {
@@ -80,9 +73,9 @@ private Q_SLOTS:
 
     void attributes()
     {
-        const QString plain = makeFile(path("plain.doc"));
-        const QString hidden = makeFile(path(".hidden.doc"));
-        const QString readOnly = makeFile(path("locked.doc"));
+        const QString plain = touchFile(path("plain.doc"));
+        const QString hidden = touchFile(path(".hidden.doc"));
+        const QString readOnly = touchFile(path("locked.doc"));
         QFile::setPermissions(readOnly, QFile::ReadOwner);
         QVERIFY(QDir().mkdir(path("folder")));
         QVERIFY(QFile::link(path("folder"), path("folder-link")));
@@ -134,7 +127,7 @@ private Q_SLOTS:
 
     void isFolder()
     {
-        const QString file = makeFile(path("a.doc"));
+        const QString file = touchFile(path("a.doc"));
         QVERIFY(QDir().mkdir(path("sub")));
         QVERIFY(IsFolder(path("sub")));
         QVERIFY(IsFolder(path("sub") + u'/'));
@@ -147,7 +140,7 @@ private Q_SLOTS:
 
     void pathExists()
     {
-        const QString file = makeFile(path("a.doc"));
+        const QString file = touchFile(path("a.doc"));
         QVERIFY(QFile::link(path("gone.doc"), path("dangling.doc")));
         QVERIFY(PathExists(file));
         QVERIFY(!PathExists(path("missing.doc")));
@@ -157,8 +150,8 @@ private Q_SLOTS:
 
     void isExistingFile()
     {
-        const QString file = makeFile(path("a.doc"));
-        const QString hidden = makeFile(path(".hidden.doc"));
+        const QString file = touchFile(path("a.doc"));
+        const QString hidden = touchFile(path(".hidden.doc"));
         QVERIFY(QDir().mkdir(path("sub")));
         QVERIFY(IsExistingFile(file));
         QVERIFY(IsExistingFile(hidden));
@@ -171,8 +164,8 @@ private Q_SLOTS:
 
     void unreadableFileCannotBeOpened()
     {
-        const QString locked = makeFile(path("locked.doc"));
-        const QString open = makeFile(path("open.doc"));
+        const QString locked = touchFile(path("locked.doc"));
+        const QString open = touchFile(path("open.doc"));
         QFile::setPermissions(locked, {});
         QFile::setPermissions(open, QFile::ReadOwner | QFile::ReadOther | QFile::ReadGroup);
         QVERIFY(!askAsUnprivileged([&] { return IsExistingFile(locked); }));
@@ -188,7 +181,7 @@ private Q_SLOTS:
         // A reader opening a FIFO with no writer would wait for ever.
         const QString fifo = path("pipe.doc");
         QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0644), 0);
-        makeFile(path("real.doc"));
+        touchFile(path("real.doc"));
         QVERIFY(!IsExistingFile(fifo));
         QCOMPARE(ListFilesByPattern(m_dir->path(), QStringLiteral("*.doc")),
                  QStringList{QStringLiteral("real.doc")});
@@ -199,10 +192,10 @@ private Q_SLOTS:
         QStringList expected;
         for (int i = 0; i < 130; ++i) {
             const QString name = QStringLiteral("doc%1.doc").arg(i, 3, 10, QLatin1Char('0'));
-            makeFile(path(name));
+            touchFile(path(name));
             expected << name;
         }
-        makeFile(path("other.txt"));
+        touchFile(path("other.txt"));
         QStringList names = ListFilesByPattern(m_dir->path(), QStringLiteral("*.doc"));
         QCOMPARE(names.size(), 130);
         names.sort();
@@ -213,9 +206,9 @@ private Q_SLOTS:
 
     void listingTakesHiddenFilesButNoFolders()
     {
-        makeFile(path("a.doc"));
-        makeFile(path(".hidden"));
-        makeFile(path("README"));
+        touchFile(path("a.doc"));
+        touchFile(path(".hidden"));
+        touchFile(path("README"));
         QVERIFY(QDir().mkdir(path("sub.doc")));
         QVERIFY(QFile::link(path("sub.doc"), path("link-to-folder.doc")));
         QVERIFY(QFile::link(path("a.doc"), path("link-to-file.doc")));
@@ -229,7 +222,7 @@ private Q_SLOTS:
 
     void listingOfNothing()
     {
-        makeFile(path("a.txt"));
+        touchFile(path("a.txt"));
         QVERIFY(ListFilesByPattern(m_dir->path(), QStringLiteral("*.doc")).isEmpty());
         QVERIFY(ListFilesByPattern(path("missing"), QStringLiteral("*.*")).isEmpty());
         QVERIFY(ListFilesByPattern(path("a.txt"), QStringLiteral("*.*")).isEmpty());
@@ -242,7 +235,7 @@ private Q_SLOTS:
         const int fd = ::open(raw.constData(), O_CREAT | O_WRONLY, 0644);
         QVERIFY(fd >= 0);
         ::close(fd);
-        makeFile(path("good.doc"));
+        touchFile(path("good.doc"));
         QCOMPARE(ListFilesByPattern(m_dir->path(), QStringLiteral("*.doc")),
                  QStringList{QStringLiteral("good.doc")});
         ::unlink(raw.constData()); // a name QTemporaryDir could not remove either
@@ -252,7 +245,7 @@ private Q_SLOTS:
     {
         for (const char* folder : {"A/B", "A/C"})
             QVERIFY(QDir().mkpath(path(folder)));
-        makeFile(path("A/B/b.doc"));
+        touchFile(path("A/B/b.doc"));
         QFile::setPermissions(path("A"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
                                              QFile::ReadOther | QFile::ExeOther);
         QFile::setPermissions(path("A/C"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
@@ -315,11 +308,11 @@ private Q_SLOTS:
         QFETCH(QStringList, inOutputFolder);
         QFETCH(QString, problem);
         QVERIFY(QDir().mkpath(path("staging")));
-        makeFile(path("staging/a.htm"), page);
+        touchFile(path("staging/a.htm"), page);
         for (const QString& name : written)
-            makeFile(path(QStringLiteral("staging/") + name));
+            touchFile(path(QStringLiteral("staging/") + name));
         for (const QString& name : inOutputFolder)
-            makeFile(path(name));
+            touchFile(path(name));
         const auto found = CheckSavedPage(path("staging"), QStringLiteral("a.htm"), m_dir->path());
         if (problem.isEmpty())
             QVERIFY2(!found, qPrintable(found.value_or(QString())));
@@ -340,16 +333,16 @@ private Q_SLOTS:
         QFETCH(QStringList, written);
         QFETCH(QStringList, inOutputFolder);
         QFETCH(QString, problem);
-        makeFile(path("a.htm"), "earlier");
+        touchFile(path("a.htm"), "earlier");
         for (const QString& name : inOutputFolder)
-            makeFile(path(name));
+            touchFile(path(name));
         const QStringList before = QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden);
         const auto write = [&](const QString& stagedPage) {
             QCOMPARE(QFileInfo(stagedPage).fileName(), QStringLiteral("a.htm"));
             QVERIFY(QFileInfo(stagedPage).absolutePath() != m_dir->path());
-            makeFile(stagedPage, page);
+            touchFile(stagedPage, page);
             for (const QString& name : written)
-                makeFile(QFileInfo(stagedPage).absolutePath() + u'/' + name);
+                touchFile(QFileInfo(stagedPage).absolutePath() + u'/' + name);
         };
         const auto folderNow = [&] {
             return QDir(m_dir->path())
@@ -378,10 +371,10 @@ private Q_SLOTS:
     // A writer that fails, or a folder that is not there: the failure as it came, nothing left.
     void stagedSaveThatFails()
     {
-        makeFile(path("a.htm"), "earlier");
+        touchFile(path("a.htm"), "earlier");
         try {
             SaveStaged(path("a.htm"), QStringLiteral("Writer"), [](const QString& stagedPage) {
-                makeFile(stagedPage, "half");
+                touchFile(stagedPage, "half");
                 throw Failure(Failure::AutomationError, QStringLiteral("stopped while saving"));
             });
             QFAIL("a failed save succeeded");
@@ -406,8 +399,8 @@ private Q_SLOTS:
         const QString home = path("home");
         QVERIFY(QDir().mkpath(home + QStringLiteral("/Schreibtisch")));
         QVERIFY(QDir().mkpath(home + QStringLiteral("/.config")));
-        makeFile(home + QStringLiteral("/.config/user-dirs.dirs"),
-                 "XDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n");
+        touchFile(home + QStringLiteral("/.config/user-dirs.dirs"),
+                  "XDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n");
         EnvironmentGuard guard(home, home + QStringLiteral("/.config"));
 
         const QString desktop = GetDesktopPath();

@@ -6,11 +6,10 @@
 #include "doclist/FolderListings.h"
 #include "doclist/FolderWalk.h"
 #include "shell/PathHelpers.h"
+#include "support/TestFiles.h"
 #include "support/WindowTest.h"
 
-#include <QDir>
 #include <QFile>
-#include <QPushButton>
 #include <QTest>
 
 #include <fcntl.h>
@@ -32,7 +31,7 @@ private Q_SLOTS:
         m_root = m_platform->folder.filePath(QStringLiteral("A"));
         for (const char* file : {"b.doc", "~$b.doc", "x.DOCX", "n.txt", "B/c.doc", "C/d.docm",
                                  "B/D/e.doc", "B/D/~WRL0001.tmp"})
-            touch(QLatin1String(file));
+            test::touchFile(m_root + u'/' + QLatin1String(file));
     }
 
     void cleanup() { dropWindow(); }
@@ -68,7 +67,7 @@ private Q_SLOTS:
     {
         QFETCH(QString, extension);
         QFETCH(QStringList, files);
-        scan(extension);
+        addAllInFolder(extension, m_root);
         QStringList expected;
         for (const QString& file : files)
             expected << m_root + u'/' + file;
@@ -86,16 +85,14 @@ private Q_SLOTS:
     void cancelledPrompts()
     {
         m_platform->settings->setValue(setting::Extension.key, QStringLiteral("rtf"));
-        auto* button = m_form->findChild<QPushButton*>(QStringLiteral("PushButton4"));
-        button->click(); // the input box cancelled
+        addAllInFolder(QString(), QString()); // the input box cancelled
         QCOMPARE(m_platform->prompts.inputs.last().proposed, QStringLiteral("rtf"));
         QCOMPARE(m_platform->prompts.inputs.last().title, QStringLiteral("Docuflume"));
         QVERIFY(m_platform->prompts.folderPicks.isEmpty());
 
-        m_platform->prompts.inputAnswers = {QStringLiteral("txt")};
-        button->click(); // the folder picker cancelled
+        addAllInFolder(QStringLiteral("txt"), QString()); // the folder picker cancelled
         QCOMPARE(m_platform->prompts.folderPicks.size(), 1);
-        button->click();
+        addAllInFolder(QString(), QString());
         QCOMPARE(m_platform->prompts.inputs.last().proposed, QStringLiteral("txt"));
         QCOMPARE(m_form->documents().DocumentCount(), 0);
     }
@@ -111,7 +108,7 @@ private Q_SLOTS:
         QVERIFY(::mkdir((odd + "/inner").constData(), 0755) == 0);
         QVERIFY(::close(::open((odd + "/inner/z.doc").constData(), O_CREAT | O_WRONLY, 0644)) == 0);
 
-        scan(QStringLiteral("doc"));
+        addAllInFolder(QStringLiteral("doc"), m_root);
         const QStringList listed = rows();
         QCOMPARE(listed.size(), 3); // every folder once; the odd name with all below it left out
         QCOMPARE(QSet<QString>(listed.begin(), listed.end()).size(), 3);
@@ -127,7 +124,7 @@ private Q_SLOTS:
         if (::geteuid() == 0)
             QSKIP("root reads every folder");
         QFile::setPermissions(m_root + QStringLiteral("/B"), QFile::WriteOwner);
-        scan(QStringLiteral("doc"));
+        addAllInFolder(QStringLiteral("doc"), m_root);
         QFile::setPermissions(m_root + QStringLiteral("/B"),
                               QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         QCOMPARE(rows(), QStringList{m_root + QStringLiteral("/b.doc")});
@@ -150,9 +147,7 @@ private Q_SLOTS:
                 ::_exit(3);
             if (::chdir("/") != 0)
                 ::_exit(3);
-            m_platform->prompts.inputAnswers = {QStringLiteral("doc")};
-            m_platform->prompts.folderAnswers = {QStringLiteral("/")};
-            m_form->findChild<QPushButton*>(QStringLiteral("PushButton4"))->click();
+            addAllInFolder(QStringLiteral("doc"), QStringLiteral("/"));
             const QByteArray listed = rows().join(u'\n').toUtf8();
             const bool written =
                 ::write(channel[1], listed.constData(), listed.size()) == ssize_t(listed.size());
@@ -180,7 +175,7 @@ private Q_SLOTS:
         // Enough folders that the helper thread and the taker both list some.
         for (int i = 0; i < 60; ++i) {
             for (int f = 0; f <= i % 7; ++f)
-                touch(QStringLiteral("many/f%1/%2.doc").arg(i).arg(f));
+                test::touchFile(m_root + QStringLiteral("/many/f%1/%2.doc").arg(i).arg(f));
         }
         QStringList folders = {m_root + u'/'};
         GetSubDirectories2016(m_platform->prompts, nullptr, folders, true);
@@ -211,21 +206,6 @@ private Q_SLOTS:
     }
 
 private:
-    void touch(const QString& relative)
-    {
-        const QString path = m_root + u'/' + relative;
-        QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-    }
-
-    void scan(const QString& extension)
-    {
-        m_platform->prompts.inputAnswers = {extension};
-        m_platform->prompts.folderAnswers = {m_root};
-        m_form->findChild<QPushButton*>(QStringLiteral("PushButton4"))->click();
-    }
-
     QString m_root;
 };
 

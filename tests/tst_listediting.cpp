@@ -54,7 +54,6 @@ private Q_SLOTS:
     void slowDragMovesOneStepAtATime()
     {
         // The drag pointer the program ships.
-        dropWindow();
         makeWindow(true, QStringLiteral(DOCUFLUME_PROGRAM_DIR));
         showWindow();
         fill({"A", "B", "C", "D"});

@@ -2,11 +2,11 @@
 // opened on request.
 
 #include "doclist/DocumentList.h"
+#include "support/TestFiles.h"
 #include "support/TestPlatform.h"
 #include "ui/Form1.h"
 
 #include <QDir>
-#include <QFile>
 #include <QPushButton>
 #include <QTest>
 
@@ -21,11 +21,8 @@ private Q_SLOTS:
     {
         test::TestPlatform platform;
         const QString program = platform.folder.filePath(QStringLiteral("program"));
-        QVERIFY(QDir().mkpath(program + QStringLiteral("/Samples/sub")));
-        for (const char* name : {"a.doc", "b.rtf", ".hidden.docx", "sub/not-taken.doc"}) {
-            QFile file(program + QStringLiteral("/Samples/") + QLatin1String(name));
-            QVERIFY(file.open(QIODevice::WriteOnly));
-        }
+        for (const char* name : {"a.doc", "b.rtf", ".hidden.docx", "sub/not-taken.doc"})
+            test::touchFile(program + QStringLiteral("/Samples/") + QLatin1String(name));
         Platform services = platform.services();
         services.programFolder = program;
         Form1 form(services);

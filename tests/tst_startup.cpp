@@ -4,12 +4,12 @@
 #include "app/ApplicationTitle.h"
 #include "app/Settings.h"
 #include "app/SettingsStore.h"
-#include "support/TestPlatform.h"
+#include "support/TestFiles.h"
+#include "support/WindowTest.h"
 #include "ui/Form1.h"
 
 #include <QApplication>
 #include <QDir>
-#include <QGroupBox>
 #include <QImage>
 #include <QLineEdit>
 #include <QRadioButton>
@@ -17,7 +17,7 @@
 
 using namespace docuflume;
 
-class TestStartup : public QObject
+class TestStartup : public test::WindowTest
 {
     Q_OBJECT
 
@@ -34,15 +34,11 @@ private Q_SLOTS:
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_home + QStringLiteral("/.config")));
     }
 
-    void cleanup()
-    {
-        m_form.reset();
-        m_platform.reset();
-    }
+    void cleanup() { dropWindow(); }
 
     void firstStart()
     {
-        load();
+        startWindow(m_folder);
         QCOMPARE(m_form->windowTitle(), QStringLiteral("Docuflume"));
         QCOMPARE(m_form->ApplicationTitle(), QStringLiteral("Docuflume"));
         QVERIFY(!m_form->windowIcon().isNull());
@@ -88,7 +84,7 @@ private Q_SLOTS:
         m_platform->settings->setValue(setting::Option1.key, first);
         if (!second.isEmpty())
             m_platform->settings->setValue(setting::Option2.key, second);
-        load();
+        startWindow(m_folder);
         QCOMPARE(option(1)->isChecked(), normal);
         QCOMPARE(option(2)->isChecked(), filtered);
         QCOMPARE(stored(setting::Option1.key), storedFirst);
@@ -98,7 +94,7 @@ private Q_SLOTS:
     void optionThatIsNotBoolean()
     {
         m_platform->settings->setValue(setting::Option1.key, QStringLiteral("yes"));
-        load();
+        startWindow(m_folder);
         QCOMPARE(m_platform->prompts.messages.size(), 1);
         const QString text = m_platform->prompts.messages.first().text;
         QVERIFY(text.startsWith(QStringLiteral("Type mismatch\r\n")));
@@ -113,15 +109,15 @@ private Q_SLOTS:
     void storedFolders()
     {
         m_platform->settings->setValue(setting::OutputFolder.key, QString());
-        load();
+        startWindow(m_folder);
         QCOMPARE(text1()->text(), QString());
 
         // Without a desktop the default fails before the store is read: reported, box empty.
-        cleanup();
+        dropWindow();
         m_platform = std::make_unique<test::TestPlatform>();
         m_platform->settings->setValue(setting::OutputFolder.key, QStringLiteral("/srv/out/"));
         qputenv("HOME", "/nonexistent/home");
-        load();
+        startWindow(m_folder);
         QCOMPARE(text1()->text(), QString());
         QCOMPARE(m_platform->prompts.messages.size(), 1);
         QVERIFY(m_platform->prompts.messages[0].text.contains(QStringLiteral("at line 136\r")));
@@ -130,7 +126,7 @@ private Q_SLOTS:
     void missingWordProcessor()
     {
         m_platform->automation.missing = true;
-        load();
+        startWindow(m_folder);
         QVERIFY(m_form->endRequested());
         QCOMPARE(m_platform->prompts.messages.size(), 1);
         QVERIFY(m_platform->prompts.messages[0].text.startsWith(
@@ -140,16 +136,12 @@ private Q_SLOTS:
 
     void skin()
     {
-        load();
+        startWindow(m_folder);
         QVERIFY(m_form->styleSheet().isEmpty());
         QCOMPARE(background("Frame1"), QColor(Qt::white));
 
-        QVERIFY(QDir().mkpath(m_folder + QStringLiteral("/x")));
-        QFile skin(m_folder + QStringLiteral("/x/o.cjs"));
-        QVERIFY(skin.open(QIODevice::WriteOnly));
-        skin.write("QPushButton { color: #203040; }");
-        skin.close();
-        load();
+        test::touchFile(m_folder + QStringLiteral("/x/o.cjs"), "QPushButton { color: #203040; }");
+        startWindow(m_folder);
         const QColor face = QApplication::palette().color(QPalette::Button);
         QCOMPARE(m_form->styleSheet(), QStringLiteral("QPushButton { color: #203040; }"));
         for (const char* name : {"Frame1", "Frame2", "Option1", "Option2"})
@@ -167,17 +159,14 @@ private Q_SLOTS:
         QImage hand(32, 32, QImage::Format_ARGB32);
         hand.fill(Qt::blue);
         QVERIFY(hand.save(m_folder + QStringLiteral("/HAND-M.CUR"), "CUR"));
-        load();
+        startWindow(m_folder);
         QVERIFY(m_form->hasMouseIcon());
         QVERIFY(m_platform->prompts.messages.isEmpty());
 
-        cleanup();
+        dropWindow();
         init();
-        QFile damaged(m_folder + QStringLiteral("/HAND-M.CUR"));
-        QVERIFY(damaged.open(QIODevice::WriteOnly));
-        damaged.write("not a picture");
-        damaged.close();
-        load();
+        test::touchFile(m_folder + QStringLiteral("/HAND-M.CUR"), "not a picture");
+        startWindow(m_folder);
         QVERIFY(!m_form->hasMouseIcon());
         QCOMPARE(m_platform->prompts.messages.size(), 1);
         QVERIFY(m_platform->prompts.messages[0].text.contains(QStringLiteral("at line 106\r")));
@@ -187,15 +176,15 @@ private Q_SLOTS:
     {
         m_platform->clock.seconds = 4711;
         m_platform->random.numbers = {0.069}; // draws 7
-        load();
+        startWindow(m_folder);
         QCOMPARE(m_platform->random.seeds, QList<quint32>{4711});
         QCOMPARE(m_platform->prompts.openedUrls.size(), 1);
         QVERIFY(m_platform->prompts.openedUrls[0].scheme().startsWith(QLatin1String("http")));
 
-        cleanup();
+        dropWindow();
         init();
         m_platform->random.numbers = {0.07}; // draws 8
-        load();
+        startWindow(m_folder);
         QVERIFY(m_platform->prompts.openedUrls.isEmpty());
     }
 
@@ -223,26 +212,14 @@ private Q_SLOTS:
 
     void closingEndsTheProgram()
     {
-        int ended = 0;
-        Platform services = m_platform->services();
-        services.programFolder = m_folder;
-        services.endProgram = [&] { ++ended; };
-        Form1 form(services);
-        form.Form_Load();
-        form.show();
-        form.close();
-        QCOMPARE(ended, 1);
+        auto ended = std::make_shared<int>(0); // the window outlives this function
+        startWindow(m_folder, [ended] { ++*ended; });
+        m_form->show();
+        m_form->close();
+        QCOMPARE(*ended, 1);
     }
 
 private:
-    void load()
-    {
-        Platform services = m_platform->services();
-        services.programFolder = m_folder;
-        m_form = std::make_unique<Form1>(services);
-        m_form->Form_Load();
-    }
-
     QString stored(const QString& key) const
     {
         return m_platform->settings->value(key).value_or(QStringLiteral("<none>"));
@@ -258,8 +235,6 @@ private:
         return widget->palette().color(widget->backgroundRole());
     }
 
-    std::unique_ptr<test::TestPlatform> m_platform;
-    std::unique_ptr<Form1> m_form;
     QString m_folder;
     QString m_home;
 };

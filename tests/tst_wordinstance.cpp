@@ -6,6 +6,7 @@
 #include "shell/Failure.h"
 #include "support/RecordingAutomation.h"
 #include "support/RecordingPrompts.h"
+#include "support/TestFiles.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -204,11 +205,8 @@ private Q_SLOTS:
     void neverOverwritesTheDocumentItself()
     {
         QTemporaryDir dir;
-        const QString document = dir.filePath(QStringLiteral("page.htm"));
-        QFile file(document);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("<p>the user's page</p>");
-        file.close();
+        const QString document =
+            test::touchFile(dir.filePath(QStringLiteral("page.htm")), "<p>the user's page</p>");
         QVERIFY(QFile::link(document, dir.filePath(QStringLiteral("alias.htm"))));
 
         RecordingAutomation word;

@@ -1,5 +1,7 @@
 #include "support/RecordingPrompts.h"
 
+#include <QTest>
+
 namespace docuflume::test {
 
 MessageAnswer RecordingPrompts::message(QWidget*, const MessageRequest& request)
@@ -7,9 +9,13 @@ MessageAnswer RecordingPrompts::message(QWidget*, const MessageRequest& request)
     messages.append(request);
     if (onMessage)
         onMessage(request);
+    if (request.buttons != MessageButtons::YesNo)
+        return MessageAnswer::Ok;
     if (!messageAnswers.isEmpty())
         return messageAnswers.takeFirst();
-    return request.buttons == MessageButtons::YesNo ? MessageAnswer::Yes : MessageAnswer::Ok;
+    QTest::qFail(qPrintable(QStringLiteral("question not scripted: ") + request.text.simplified()),
+                 __FILE__, __LINE__);
+    return MessageAnswer::No;
 }
 
 QString RecordingPrompts::input(QWidget*, const QString& prompt, const QString& title,

@@ -8,8 +8,9 @@
 
 namespace docuflume::test {
 
-// Records every prompt the program shows and gives the scripted answers in turn; without a
-// script, a question is answered Yes and every dialog is cancelled.
+// Records every prompt the program shows and gives the scripted answers in turn. A question
+// (a Yes/No box) the test has not scripted fails the test, and is answered No; an Ok box asks
+// nothing and needs no script. A dialog without a script is cancelled.
 class RecordingPrompts final : public Prompts
 {
 public:
@@ -41,7 +42,7 @@ public:
     // Runs as each message box is shown, before it is answered.
     std::function<void(const MessageRequest&)> onMessage;
 
-    QList<MessageAnswer> messageAnswers;
+    QList<MessageAnswer> messageAnswers; // for the questions only
     QList<QString> inputAnswers;
     QList<QStringList> fileAnswers;
     QList<QString> folderAnswers;

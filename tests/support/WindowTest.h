@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 
 namespace docuflume::test {
@@ -17,17 +18,26 @@ class WindowTest : public QObject
     Q_OBJECT
 
 protected:
-    // With `load`, start-up runs as in the program, and what it recorded is forgotten. The
-    // files beside the program are looked for in `programFolder` when one is given.
+    // On fresh services; with `load`, start-up runs as in the program and what it recorded is
+    // forgotten. The files beside the program are looked for in `programFolder` if given.
     void makeWindow(bool load = true, const QString& programFolder = QString());
+    // Start-up as in the program on the services scripted so far, keeping what it recorded;
+    // `endProgram` stands in for the program's end.
+    void startWindow(const QString& programFolder, std::function<void()> endProgram = {});
     void dropWindow();
     // Shows the window and waits until it is on the screen.
     void showWindow();
     // The list's rows, first to last.
     QStringList rows() const;
+    // "Add All Word Files In Folder", with `extension` typed into its first prompt and
+    // `folder` picked in the second; an empty answer cancels.
+    void addAllInFolder(const QString& extension, const QString& folder);
 
     std::unique_ptr<TestPlatform> m_platform;
     std::unique_ptr<Form1> m_form;
+
+private:
+    void buildWindow(const QString& programFolder, std::function<void()> endProgram);
 };
 
 } // namespace docuflume::test
