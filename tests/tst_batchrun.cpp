@@ -143,8 +143,8 @@ private Q_SLOTS:
         QCOMPARE(m_platform->prompts.messages.size(), 2);
         const MessageRequest& box = m_platform->prompts.messages.first();
         QCOMPARE(box.title, QStringLiteral("Application Error"));
-        QVERIFY(box.text.contains(
-            QStringLiteral("\r\nin Quarnel2021/08/31.Form1.PushButton2_Click at line 144\r\r")));
+        QVERIFY(box.text.contains(QStringLiteral("\r\n") +
+                                  test::handlerPlace("PushButton2_Click", 144) + u'\r'));
         QCOMPARE(messageTexts().last(), kDone);
         QCOMPARE(savedNames(), (QStringList{QStringLiteral("1.htm"), QStringLiteral("2.htm"),
                                             QStringLiteral("4.htm"), QStringLiteral("5.htm")}));

@@ -14,7 +14,7 @@ using docuflume::test::RecordingPrompts;
 
 namespace {
 
-const QString kLocation = QStringLiteral("in Quarnel2021/08/31.Form1.PushButton2_Click ");
+const QString kLocation = QStringLiteral("in Tessavoy2021/08/31.AddFolder.GetSubDirectories2016 ");
 
 [[noreturn]] void fail(const QString& description, int number = Failure::InvalidArgument)
 {
@@ -37,11 +37,12 @@ class TestErrorTrap : public QObject
 private Q_SLOTS:
     void reportText()
     {
-        QCOMPARE(ErrorReportText(kLocation, QStringLiteral("Automation error"), 144),
-                 QStringLiteral("Automation error\r\n"
-                                "in Quarnel2021/08/31.Form1.PushButton2_Click at line 144\r\r"
-                                "Please email screenshot of this message to ") +
-                     QStringLiteral(DOCUFLUME_SUPPORT_EMAIL));
+        QCOMPARE(
+            ErrorReportText(kLocation, QStringLiteral("Automation error"), 144),
+            QStringLiteral("Automation error\r\n"
+                           "in Tessavoy2021/08/31.AddFolder.GetSubDirectories2016 at line 144\r\r"
+                           "Please email screenshot of this message to ") +
+                QStringLiteral(DOCUFLUME_SUPPORT_EMAIL));
         // An empty description leaves the line break first.
         QVERIFY(ErrorReportText(kLocation, QString(), 100).startsWith(QStringLiteral("\r\nin ")));
         QVERIFY(QStringLiteral(DOCUFLUME_SUPPORT_EMAIL).contains(u'@'));

@@ -11,6 +11,15 @@
 
 namespace docuflume::test {
 
+// How the error box names the statement of a handler of the window that failed, exactly
+// as users read it and quote it to support.
+inline QString handlerPlace(const char* handler, int line)
+{
+    return QStringLiteral("in Quarnel2021/08/31.Form1.%1 at line %2\r")
+        .arg(QLatin1String(handler))
+        .arg(line);
+}
+
 // Base of the tests that drive the real window on scripted services, made afresh for
 // every test function.
 class WindowTest : public QObject
