@@ -16,6 +16,10 @@ packages=(
     clang-format
     xvfb xauth # a virtual display for machines without one
 )
+# With --tests: what the test command needs besides, to build the package and check it.
+if [[ ${1:-} == --tests ]]; then
+    packages+=(dpkg-dev file desktop-file-utils appstream xdotool)
+fi
 
 missing=()
 for package in "${packages[@]}"; do

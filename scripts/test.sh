@@ -4,14 +4,19 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/setup.sh
+scripts/setup.sh --tests
 
 export QT_QPA_PLATFORM=offscreen
 
-scripts/build.sh build
+scripts/build.sh build -DDOCUFLUME_WERROR=ON
 (cd build && ctest --output-on-failure --timeout 600)
 
-scripts/build.sh build-asan -DDOCUFLUME_SANITIZE=ON -DDOCUFLUME_BUILD_BENCH=OFF
+# The package as a user installs it, checked from the outside.
+rm -f build/docuflume_*.deb
+(cd build && cpack -G DEB >/dev/null)
+tests/package/check_package.sh build/docuflume_*.deb
+
+scripts/build.sh build-asan -DDOCUFLUME_WERROR=ON -DDOCUFLUME_SANITIZE=ON -DDOCUFLUME_BUILD_BENCH=OFF
 (cd build-asan && LSAN_OPTIONS="suppressions=$PWD/../tests/lsan.supp" \
     ctest --output-on-failure --timeout 600)
 

@@ -28,8 +28,13 @@ struct Platform
     // Optional, both or neither: without them the maker's home page is never opened.
     Clock* clock = nullptr;
     RandomSource* random = nullptr;
-    // The folder the program's own files are found in; empty for the program's folder.
+    // Where the program's own files (the samples, the pointers, the skin) are looked for:
+    // beside the program first (the build tree, Windows), then in the data folder an
+    // installation keeps them in. An empty programFolder stands for the program's own
+    // folder, and then an empty dataFolder for its installed data folder; given a
+    // programFolder (as tests do), only a dataFolder given too is looked in.
     QString programFolder;
+    QString dataFolder;
     // Ends the program at once; the program ends in its ordinary way without it.
     std::function<void()> endProgram;
 };

@@ -54,6 +54,33 @@ private Q_SLOTS:
                  QList<QUrl>{QUrl::fromLocalFile(program + QStringLiteral("/Samples/"))});
     }
 
+    // Installed, the samples live in the data folder; a Samples folder beside the program
+    // (the build tree, Windows) comes first.
+    void besideTheProgramThenTheDataFolder()
+    {
+        test::TestPlatform platform;
+        const QString program = platform.folder.filePath(QStringLiteral("bin"));
+        const QString data = platform.folder.filePath(QStringLiteral("share/docuflume"));
+        QVERIFY(QDir().mkpath(program));
+        test::touchFile(data + QStringLiteral("/Samples/installed.doc"));
+        Platform services = platform.services();
+        services.programFolder = program;
+        services.dataFolder = data;
+        platform.prompts.messageAnswers = {MessageAnswer::No, MessageAnswer::No};
+        {
+            Form1 form(services);
+            form.PushButton5_Click();
+            QCOMPARE(form.documents().DocumentCount(), 1);
+            QCOMPARE(form.documents().DocumentText(1),
+                     data + QStringLiteral("/Samples/installed.doc"));
+        }
+        test::touchFile(program + QStringLiteral("/Samples/beside.doc"));
+        Form1 form(services);
+        form.PushButton5_Click();
+        QCOMPARE(form.documents().DocumentCount(), 1);
+        QCOMPARE(form.documents().DocumentText(1), program + QStringLiteral("/Samples/beside.doc"));
+    }
+
     void shippedSamples()
     {
         // The build puts the project's samples beside the program.

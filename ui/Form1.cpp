@@ -1,5 +1,7 @@
 #include "ui/Form1.h"
 
+#include "BuildConfig.h"
+
 #include "convert/ExportDocument.h"
 #include "doclist/DocumentList.h"
 #include "shell/ErrorTrap.h"
@@ -10,7 +12,9 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
 #include <QDropEvent>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -210,10 +214,19 @@ void Form1::wireHandlers()
 
 QString Form1::programFile(const QString& name) const
 {
-    const QString folder = m_platform.programFolder.isEmpty()
-                               ? QCoreApplication::applicationDirPath()
-                               : m_platform.programFolder;
-    return folder + u'/' + name;
+    const bool installed = m_platform.programFolder.isEmpty();
+    const QString beside =
+        (installed ? QCoreApplication::applicationDirPath() : m_platform.programFolder) + u'/' +
+        name;
+    QString dataFolder = m_platform.dataFolder;
+    if (dataFolder.isEmpty() && installed)
+        dataFolder = QCoreApplication::applicationDirPath() +
+                     QStringLiteral("/" DOCUFLUME_DATA_FROM_PROGRAM);
+    if (dataFolder.isEmpty() || QFileInfo::exists(beside))
+        return beside;
+    const QString inData = QDir::cleanPath(dataFolder + u'/' + name);
+    // Neither: the name beside the program, as the handlers report a missing file.
+    return QFileInfo::exists(inData) ? inData : beside;
 }
 
 void Form1::closeEvent(QCloseEvent* event)

@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# Checks the .deb as a user would get it: its desktop entry and metainfo validate, it
+# depends on the word processor, it holds the menu entry, metainfo, icons and data folder
+# and nothing but executables in bin/, and the program unpacked from it starts on a
+# virtual display, finds its samples and converts them through the real LibreOffice.
+#
+#   tests/package/check_package.sh PACKAGE.deb
+set -euo pipefail
+deb=$(realpath "$1")
+id=example.docuflume.Docuflume
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+
+echo "Checking $(basename "$deb")" >&2
+dpkg-deb -f "$deb" Depends | tr ',' '\n' | grep -qx ' *libreoffice-writer *' ||
+    fail "the package does not depend on libreoffice-writer"
+
+files=$(dpkg-deb -c "$deb" | awk '{ print $6 }' | sed 's#^\./##')
+for wanted in usr/bin/docuflume usr/share/applications/$id.desktop \
+    usr/share/metainfo/$id.metainfo.xml usr/share/docuflume/drag.ico \
+    usr/share/docuflume/Samples/ usr/share/doc/docuflume/copyright; do
+    grep -qx "$wanted" <<<"$files" || fail "the package lacks $wanted"
+done
+for size in 16 24 32 48 64 128 256; do
+    grep -qx "usr/share/icons/hicolor/${size}x$size/apps/$id.png" <<<"$files" ||
+        fail "the package lacks the ${size} px icon"
+done
+[[ $(grep -c '^usr/share/docuflume/Samples/.' <<<"$files") -ge 4 ]] || fail "the samples are missing"
+
+root=$work/root
+dpkg-deb -x "$deb" "$root"
+desktop-file-validate "$root/usr/share/applications/$id.desktop"
+appstreamcli validate --no-net --explain "$root/usr/share/metainfo/$id.metainfo.xml" >/dev/null ||
+    fail "the metainfo does not validate: $(appstreamcli validate --no-net "$root/usr/share/metainfo/$id.metainfo.xml")"
+for file in "$root"/usr/bin/*; do
+    [[ -f $file && -x $file ]] && file -b "$file" | grep -q '^ELF .* executable' ||
+        fail "bin/ holds $(basename "$file"), which is not a program"
+done
+
+# The unpacked program, on a virtual display, in a home of its own whose settings send
+# the output into the work folder.
+export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config XDG_CACHE_HOME=$work/home/.cache
+out=$work/out
+mkdir -p "$XDG_CONFIG_HOME/Tarnwick" "$out"
+printf '[Docuflume]\nOption1=True\nOption2=False\nOutput%%20Folder=%s/\n' "$out" \
+    >"$XDG_CONFIG_HOME/Tarnwick/Docuflume.ini"
+export CHECK_ROOT=$root CHECK_OUT=$out QT_QPA_PLATFORM=xcb
+xvfb-run -a -s "-screen 0 1280x1024x24 -dpi 96" bash -c '
+    set -euo pipefail
+    "$CHECK_ROOT/usr/bin/docuflume" &
+    program=$!
+    trap "kill $program 2>/dev/null || true" EXIT
+    window=$(timeout 60 xdotool search --sync --onlyvisible --pid $program --name "^Docuflume$" | head -1)
+    sleep 1 # shown is not yet ready for input
+    # The design places "Load Sample/Example Files" at (400, 231) and the Start button at
+    # (268, 376), in pixels from the top left of the window.
+    xdotool mousemove --window "$window" 400 231 click 1
+    # It asks whether to open the samples folder: No.
+    for _ in $(seq 100); do
+        box=$(xdotool search --onlyvisible --pid $program --name "^Docuflume$" | grep -vx "$window" | head -1 || true)
+        [[ -n $box ]] && break
+        sleep 0.1
+    done
+    [[ -n $box ]] || { echo "FAIL: no question after loading the samples" >&2; exit 1; }
+    xdotool windowfocus --sync "$box" key Escape
+    sleep 0.5
+    xdotool mousemove --window "$window" 268 376 click 1
+    for _ in $(seq 600); do
+        [[ $(find "$CHECK_OUT" -maxdepth 1 -name "*.htm" | wc -l) -ge 4 ]] && break
+        sleep 0.1
+    done
+'
+ls "$out"/*.htm >/dev/null 2>&1 || fail "the unpacked program converted nothing"
+converted=$(find "$out" -maxdepth 1 -name '*.htm' | wc -l)
+[[ $converted -ge 4 ]] || fail "the unpacked program converted $converted of the 4 samples"
+grep -qi '<html' "$out/welcome.htm" || fail "welcome.htm is not a page"
+echo "The package holds: $converted samples converted by the unpacked program."
