@@ -80,10 +80,10 @@ void Form1::Form_Unload()
         m_platform.endProgram();
         return;
     }
-    // In the middle of a run or a scan nothing more of it may happen: the program ends
-    // here. The settings are on disk already, and the word processor's instances die with
-    // the program.
-    if (Converting || m_mousePointer == PointerHourglass)
+    // In the middle of a run, a scan or the expansion of a dropped folder nothing more of
+    // it may happen: the program ends here. The settings are on disk already, and the word
+    // processor's instances die with the program.
+    if (Converting || m_mousePointer == PointerHourglass || m_expandingDrop)
         std::_Exit(0);
     QCoreApplication::quit();
 }

@@ -11,6 +11,7 @@
 
 #include <QDir>
 #include <QMimeData>
+#include <QScopedValueRollback>
 #include <QUrl>
 
 namespace docuflume {
@@ -46,6 +47,8 @@ void Form1::ListView1_OLEDragDrop(const QMimeData* dragged)
             line(102, [&] { m_documents->AddDocument(dropped); });
             continue;
         }
+        // Closing the window while a dropped folder is expanded ends the program at once.
+        const QScopedValueRollback expanding(m_expandingDrop, true);
         QStringList collection;
         line(104, [&] { collection = {dropped + kSeparator}; });
         line(106, [&] { GetSubDirectories2016(m_platform.prompts, this, collection, true); });

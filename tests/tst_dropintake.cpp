@@ -10,9 +10,11 @@
 #include <QMimeData>
 #include <QTableView>
 #include <QTest>
+#include <QTimer>
 #include <QUrl>
 
 #include <fcntl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace docuflume;
@@ -97,6 +99,25 @@ private Q_SLOTS:
 
         drop(files); // the same drop again: every row once more
         QCOMPARE(m_form->documents().DocumentCount(), 14);
+    }
+
+    // Closing the window while a dropped folder is expanded ends the program at once, as
+    // during a scan or a run; nothing more is added. Run in a child, which that ends.
+    void closingDuringAFolderDropEnds()
+    {
+        QMimeData folder;
+        folder.setUrls({QUrl::fromLocalFile(m_base + QStringLiteral("/A"))});
+        const pid_t child = ::fork();
+        if (child == 0) {
+            QTest::qSleep(20); // the walk's next yield lets the window's events through
+            QTimer::singleShot(0, m_form.get(), [this] { m_form->close(); });
+            drop(folder);
+            ::_exit(m_form->documents().DocumentCount() > 0 ? 5 : 6);
+        }
+        int status = 0;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        QVERIFY(WIFEXITED(status));
+        QCOMPARE(WEXITSTATUS(status), 0);
     }
 
     void entryTooDeepToReadIsReported()

@@ -156,6 +156,7 @@ private:
     bool m_placed = false;
     bool Converting = false;
     bool DragActive = false;
+    bool m_expandingDrop = false;       // a dropped folder's tree is being added
     QPersistentModelIndex DraggedEntry; // survives moves; invalid once its entry is gone
     std::optional<QCursor> m_dragImage;
     int m_lastScreenY = 0; // where on the screen the pointer was at the last move
