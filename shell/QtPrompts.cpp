@@ -6,15 +6,21 @@
 #include <QMessageBox>
 
 namespace docuflume {
+namespace {
+
+// The texts use the classic CR LF and lone CR line breaks; Qt shows only LF as one.
+QString withLineBreaks(QString text)
+{
+    return text.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(u'\r', u'\n');
+}
+
+} // namespace
 
 MessageAnswer QtPrompts::message(QWidget* owner, const MessageRequest& request)
 {
     QMessageBox box(owner);
     box.setWindowTitle(request.title);
-    // The texts use the classic CR LF and lone CR line breaks; show both as line breaks.
-    QString shown = request.text;
-    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(u'\r', u'\n');
-    box.setText(shown);
+    box.setText(withLineBreaks(request.text));
     box.setTextFormat(Qt::PlainText);
     box.setIcon(request.icon == MessageIcon::Warning ? QMessageBox::Warning : QMessageBox::NoIcon);
     if (request.buttons == MessageButtons::YesNo) {
@@ -33,8 +39,8 @@ QString QtPrompts::input(QWidget* owner, const QString& prompt, const QString& t
                          const QString& proposed)
 {
     bool ok = false;
-    const QString text =
-        QInputDialog::getText(owner, title, prompt, QLineEdit::Normal, proposed, &ok);
+    const QString text = QInputDialog::getText(owner, title, prompt,
+                                               QLineEdit::Normal, proposed, &ok);
     return ok ? text : QString();
 }
 

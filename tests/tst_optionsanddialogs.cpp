@@ -6,13 +6,17 @@
 #include "doclist/AddFiles.h"
 #include "doclist/DocumentList.h"
 #include "shell/Failure.h"
+#include "shell/QtPrompts.h"
 #include "support/WindowTest.h"
 #include "ui/Form1.h"
 
+#include <QApplication>
+#include <QInputDialog>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <QTimer>
 
 using namespace docuflume;
 
@@ -92,6 +96,23 @@ private Q_SLOTS:
         QVERIFY(filtered->isChecked());
         QCOMPARE(form.findChild<QLineEdit*>(QStringLiteral("Text1"))->text(),
                  QStringLiteral("/srv/out/"));
+    }
+
+    // The extension prompt as the desktop's input box shows it: its two lines apart.
+    void extensionPromptShowsItsLines()
+    {
+        QtPrompts desktop;
+        Form1 form(Platform(desktop, *m_platform->settings));
+        QString shown;
+        QTimer::singleShot(0, &form, [&] {
+            auto* box = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
+            QVERIFY(box);
+            shown = box->labelText();
+            box->reject();
+        });
+        form.findChild<QPushButton*>(QStringLiteral("PushButton4"))->click();
+        QCOMPARE(shown, QStringLiteral("Enter file extension to load:\n\n(* for all files, txt for "
+                                       "all txt files, doc for all doc files, etc.)"));
     }
 
     void outputFolderPicker()
