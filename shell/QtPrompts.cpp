@@ -39,7 +39,7 @@ QString QtPrompts::input(QWidget* owner, const QString& prompt, const QString& t
                          const QString& proposed)
 {
     bool ok = false;
-    const QString text = QInputDialog::getText(owner, title, prompt,
+    const QString text = QInputDialog::getText(owner, title, withLineBreaks(prompt),
                                                QLineEdit::Normal, proposed, &ok);
     return ok ? text : QString();
 }
