@@ -50,7 +50,9 @@ void Form1::PushButton1_Click()
     }
     for (int i = 1; i <= last; ++i) {
         QString path;
-        line(136, [&] { path = pieces[0] + kSeparator + pieces[i]; });
+        // Without a folder in common, each piece is a full path already.
+        line(136,
+             [&] { path = pieces[0].isEmpty() ? pieces[i] : pieces[0] + kSeparator + pieces[i]; });
         line(138, [&] { path = CollapseDoubleBackslashes(path); });
         line(140, [&] { m_documents->AddDocument(path); });
     }

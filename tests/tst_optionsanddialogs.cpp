@@ -147,14 +147,16 @@ private Q_SLOTS:
             {QStringLiteral("/docs/a.doc")},
             {QStringLiteral("/docs/b.doc"), QStringLiteral("/docs/a.doc")},
             {QStringLiteral("/x.doc"), QStringLiteral("/y.doc")},
+            {QStringLiteral("/docs/c.doc"), QStringLiteral("/srv/d.doc"), QStringLiteral("/e.doc")},
             {},
         };
         auto* add = m_form->findChild<QPushButton*>(QStringLiteral("PushButton1"));
-        for (int i = 0; i < 4; ++i)
+        for (int i = 0; i < 5; ++i)
             add->click();
         QCOMPARE(rows(), (QStringList{QStringLiteral("/docs/a.doc"), QStringLiteral("/docs/b.doc"),
                                       QStringLiteral("/docs/a.doc"), QStringLiteral("/x.doc"),
-                                      QStringLiteral("/y.doc")}));
+                                      QStringLiteral("/y.doc"), QStringLiteral("/docs/c.doc"),
+                                      QStringLiteral("/srv/d.doc"), QStringLiteral("/e.doc")}));
         const OpenFilesRequest& request = prompts.fileDialogs.first();
         QCOMPARE(request.title, QStringLiteral("Add File(s) - Hold Ctrl to select multiple files"));
         QCOMPARE(request.filters, (QStringList{QStringLiteral("Word Documents (*.do*)"),
@@ -173,6 +175,8 @@ private Q_SLOTS:
         QCOMPARE(OpenFileResult({QStringLiteral("/a.doc"), QStringLiteral("/b.doc")}),
                  QStringLiteral("/") + QChar(0) + QStringLiteral("a.doc") + QChar(0) +
                      QStringLiteral("b.doc"));
+        QCOMPARE(OpenFileResult({QStringLiteral("/d/a.doc"), QStringLiteral("/e/a.doc")}),
+                 QChar(0) + QStringLiteral("/d/a.doc") + QChar(0) + QStringLiteral("/e/a.doc"));
     }
 
     void tooManyFiles()
