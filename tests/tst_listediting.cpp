@@ -124,6 +124,32 @@ private Q_SLOTS:
         QVERIFY(bar->value() > 20); // the entry below comes into view
     }
 
+    // The button held still over an entry at the list's bottom edge: the list neither
+    // scrolls on its own nor moves its selection, and no entry changes places.
+    void heldStillAtTheEdge()
+    {
+        QStringList many;
+        for (int i = 0; i < 60; ++i)
+            many << QStringLiteral("doc%1").arg(i, 2, 10, QLatin1Char('0'));
+        fill(many);
+        QScrollBar* bar = list()->verticalScrollBar();
+        QTRY_VERIFY(bar->maximum() > 30); // laid out
+        bar->setValue(20);
+        const QPoint edge(30, list()->viewport()->height() - 4);
+        const int pressed = list()->indexAt(edge).row();
+        QVERIFY(pressed > 20);
+        QTest::mousePress(list()->viewport(), Qt::LeftButton, {}, edge);
+        QMouseEvent still(QEvent::MouseMove, edge, QPointF(edge.x(), 330), Qt::NoButton,
+                          Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(list()->viewport(), &still);
+        QTest::qWait(1000);
+        QCoreApplication::sendEvent(list()->viewport(), &still);
+        QCOMPARE(bar->value(), 20);
+        QCOMPARE(rows(), many);
+        QCOMPARE(list()->currentIndex().row(), pressed);
+        QTest::mouseRelease(list()->viewport(), Qt::LeftButton, {}, edge);
+    }
+
 private:
     QTableView* list() const { return m_form->findChild<QTableView*>(QStringLiteral("ListView1")); }
 

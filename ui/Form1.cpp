@@ -117,6 +117,9 @@ void Form1::buildDesign()
     ListView1->setToolTip(kListTip);
     ListView1->setAcceptDrops(true);
     ListView1->setDragEnabled(false);
+    // Reordering by dragging is the window's own (ListView1_MouseMove): the list neither
+    // scrolls by itself near its edges nor lets its selection follow a held button.
+    ListView1->setAutoScroll(false);
     ListView1->setDragDropMode(QAbstractItemView::DropOnly);
 
     auto makeButton = [this](QPushButton*& button, const char* name, const QString& caption,
@@ -431,9 +434,13 @@ bool Form1::dispatchMouseMove(QObject* watched, QMouseEvent* event)
 bool Form1::eventFilter(QObject* watched, QEvent* event)
 {
     switch (event->type()) {
-    case QEvent::MouseMove:
-        dispatchMouseMove(watched, static_cast<QMouseEvent*>(event));
+    case QEvent::MouseMove: {
+        auto* move = static_cast<QMouseEvent*>(event);
+        dispatchMouseMove(watched, move);
+        if (watched == ListView1->viewport() && move->buttons() != Qt::NoButton)
+            return true;
         break;
+    }
     case QEvent::MouseButtonPress:
         if (watched == ListView1->viewport())
             ListView1_MouseDown();
