@@ -55,23 +55,30 @@ xvfb-run -a -s "-screen 0 1280x1024x24 -dpi 96" bash -c '
     program=$!
     trap "kill $program 2>/dev/null || true" EXIT
     window=$(timeout 60 xdotool search --sync --onlyvisible --pid $program --name "^Docuflume$" | head -1)
-    sleep 1 # shown is not yet ready for input
+    # Another window of the program than the main one: a message box.
+    box() { xdotool search --onlyvisible --pid $program --name "^Docuflume$" | grep -vx "$window" | head -1 || true; }
     # The design places "Load Sample/Example Files" at (400, 231) and the Start button at
-    # (268, 376), in pixels from the top left of the window.
-    xdotool mousemove --window "$window" 400 231 click 1
-    # It asks whether to open the samples folder: No.
-    for _ in $(seq 100); do
-        box=$(xdotool search --onlyvisible --pid $program --name "^Docuflume$" | grep -vx "$window" | head -1 || true)
-        [[ -n $box ]] && break
+    # (268, 376), in pixels from the top left of the window. A click that comes before the
+    # window takes input is lost, so each is repeated until its answer shows.
+    for _ in $(seq 30); do
+        xdotool mousemove --window "$window" 400 231 click 1
+        for _ in $(seq 20); do [[ -n $(box) ]] && break 2; sleep 0.1; done
+    done
+    question=$(box)
+    [[ -n $question ]] || { echo "FAIL: no question after loading the samples" >&2; exit 1; }
+    # Whether to open the samples folder: No.
+    xdotool windowfocus --sync "$question" key Escape
+    for _ in $(seq 30); do
+        [[ -z $(box) ]] && break
         sleep 0.1
     done
-    [[ -n $box ]] || { echo "FAIL: no question after loading the samples" >&2; exit 1; }
-    xdotool windowfocus --sync "$box" key Escape
-    sleep 0.5
-    xdotool mousemove --window "$window" 268 376 click 1
-    for _ in $(seq 600); do
-        [[ $(find "$CHECK_OUT" -maxdepth 1 -name "*.htm" | wc -l) -ge 4 ]] && break
-        sleep 0.1
+    # Pressed again while converting, the button does nothing.
+    for _ in $(seq 60); do
+        xdotool mousemove --window "$window" 268 376 click 1
+        for _ in $(seq 10); do
+            [[ $(find "$CHECK_OUT" -maxdepth 1 -name "*.htm" | wc -l) -ge 4 ]] && break 3
+            sleep 0.1
+        done
     done
 '
 ls "$out"/*.htm >/dev/null 2>&1 || fail "the unpacked program converted nothing"
