@@ -98,10 +98,7 @@ private Q_SLOTS:
 
     void scrollBands()
     {
-        QStringList many;
-        for (int i = 0; i < 60; ++i)
-            many << QStringLiteral("doc%1").arg(i, 2, 10, QLatin1Char('0'));
-        fill(many);
+        fillMany();
         QScrollBar* bar = list()->verticalScrollBar();
         QTRY_VERIFY(bar->maximum() > 30); // laid out
         auto dragAt = [&](int screenY) {
@@ -128,10 +125,7 @@ private Q_SLOTS:
     // scrolls on its own nor moves its selection, and no entry changes places.
     void heldStillAtTheEdge()
     {
-        QStringList many;
-        for (int i = 0; i < 60; ++i)
-            many << QStringLiteral("doc%1").arg(i, 2, 10, QLatin1Char('0'));
-        fill(many);
+        const QStringList many = fillMany();
         QScrollBar* bar = list()->verticalScrollBar();
         QTRY_VERIFY(bar->maximum() > 30); // laid out
         bar->setValue(20);
@@ -162,6 +156,16 @@ private:
     {
         for (const char* text : texts)
             m_form->documents().AddDocument(QString::fromLatin1(text));
+    }
+
+    // Sixty rows, more than the list shows.
+    QStringList fillMany()
+    {
+        QStringList many;
+        for (int i = 0; i < 60; ++i)
+            many << QStringLiteral("doc%1").arg(i, 2, 10, QLatin1Char('0'));
+        fill(many);
+        return many;
     }
 
     QPoint centreOf(int row) const
