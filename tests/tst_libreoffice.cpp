@@ -455,10 +455,12 @@ private Q_SLOTS:
                 engine.get(), [] { return std::optional<int>(HtmlNormal); },
                 m_own + u'/' + QLatin1String(name), output);
             QVERIFY(readAll(output).contains(kOwnText));
-            // Once the first document's instance has ended, the one that lives is the one
-            // started ahead for the next document (restarted on its fresh profile).
+            // The first document's instance holds the first profile; the one started ahead
+            // for the next document takes the second and runs there once restarted on it.
+            // (The first, on its way out, may take seconds to end on a fresh profile.)
             if (qstrcmp(name, "own.rtf") == 0)
-                QTRY_COMPARE(officeProcesses(options.profileRoot).size(), 1);
+                QTRY_VERIFY(
+                    !officeProcesses(options.profileRoot + QStringLiteral("/profile-1")).isEmpty());
         }
         engine->endBatch();
         QTRY_COMPARE(officeProcesses(options.profileRoot), QList<qint64>());
