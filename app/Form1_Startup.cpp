@@ -4,6 +4,7 @@
 #include "app/ApplicationTitle.h"
 
 #include "app/Settings.h"
+#include "convert/WordAutomation.h"
 #include "convert/WordInstance.h"
 #include "doclist/DocumentList.h"
 #include "shell/Chance.h"
@@ -76,6 +77,9 @@ void Form1::Form_Load()
 
 void Form1::Form_Unload()
 {
+    // Whatever the engine converts ahead of the run ends now, with its staging.
+    if (Converting && m_platform.automation)
+        m_platform.automation->endBatch();
     if (m_platform.endProgram) {
         m_platform.endProgram();
         return;

@@ -1,13 +1,18 @@
 // Converts real documents through the LibreOffice engine, one fresh instance per document,
 // and compares with LibreOffice's own command line on the same files:
-//   - once per file (a fresh office for every document, as the engine does), from a profile
-//     as the command line leaves it, which pays the office's graphics self-test at every
-//     start, and from one seeded as an informed user would seed it (as the engine seeds
+//   - the engine as the Start button drives it (one batch that tells what comes next),
+//     without converting ahead and with 1, 2 and 4 instances converting ahead, and with as
+//     many as it chooses for this machine,
+//   - the command line once per file (a fresh office for every document, as the engine
+//     does), from a profile seeded as an informed user would seed it (as the engine seeds
 //     its own), and
-//   - once for all files (one office for the whole set: the floor).
-// Prints seconds per document.
+//   - the command line once for all files (one office for the whole set: the floor).
+// Prints seconds per document for each set, and the peak memory of the engine's run
+// (its own and its instances' resident memory, summed: shared pages count once for each).
 //
-//     bench_convert [DOCUMENT...]    (default: every document of the shared corpus)
+//     bench_convert [DOCUMENT...]   the documents given, or else two sets of the shared
+//                                   corpus: its 20 smallest documents, and all of 20 KB to 2 MB
+//     bench_convert --memory N      peak memory of one batch of N documents (the corpus cycled)
 
 #include "convert/ExportDocument.h"
 #include "convert/libreoffice/LibreOfficeAutomation.h"
@@ -17,12 +22,18 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QUrl>
 
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
+#include <thread>
 
 using namespace docuflume;
 
@@ -38,6 +49,163 @@ int runOffice(const QString& soffice, const QStringList& arguments)
     return process.exitCode();
 }
 
+// The resident memory of this program and of every office below `profiles`, in bytes.
+qint64 residentMemory(const QByteArray& profiles)
+{
+    qint64 total = 0;
+    const auto rss = [](const QString& pid) {
+        QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+        if (!status.open(QIODevice::ReadOnly))
+            return qint64(0);
+        for (const QByteArray& line : status.readAll().split('\n')) {
+            if (line.startsWith("VmRSS:"))
+                return line.mid(6).trimmed().split(' ').first().toLongLong() * 1024;
+        }
+        return qint64(0);
+    };
+    total += rss(QString::number(::getpid()));
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        if (entry.isEmpty() || !entry.front().isDigit())
+            continue;
+        QFile commandLine(QStringLiteral("/proc/%1/cmdline").arg(entry));
+        if (commandLine.open(QIODevice::ReadOnly) && commandLine.readAll().contains(profiles))
+            total += rss(entry);
+    }
+    return total;
+}
+
+// Samples residentMemory() while it lives and keeps the highest.
+class PeakMemory
+{
+public:
+    explicit PeakMemory(const QString& profiles)
+        : m_profiles(QUrl::fromLocalFile(profiles).toEncoded()), m_thread([this] {
+              while (!m_stop) {
+                  m_peak = std::max<qint64>(m_peak, residentMemory(m_profiles));
+                  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+              }
+          })
+    {}
+    ~PeakMemory() { stop(); }
+    qint64 stop()
+    {
+        m_stop = true;
+        if (m_thread.joinable())
+            m_thread.join();
+        return m_peak;
+    }
+
+private:
+    const QByteArray m_profiles;
+    std::atomic<bool> m_stop{false};
+    std::atomic<qint64> m_peak{0};
+    std::thread m_thread;
+};
+
+struct EngineRun
+{
+    double perDocument = 0;
+    qint64 peakMemory = 0;
+    int failed = 0;
+};
+
+// One batch as the Start button runs it: before each export the engine hears what comes
+// next, from the document at its turn on.
+EngineRun runEngine(const QStringList& documents, const QString& work, int aheadInstances)
+{
+    LibreOfficeOptions options;
+    options.profileRoot = work + QStringLiteral("/engine");
+    options.aheadInstances = aheadInstances;
+    const auto engine = makeLibreOfficeAutomation(options);
+    const QString out = work + QStringLiteral("/engine-out");
+    QDir(out).removeRecursively();
+    QDir().mkpath(out);
+    const auto batch = [&](const QStringList& list) {
+        int failed = 0;
+        engine->beginBatch();
+        for (int i = 0; i < list.size(); ++i) {
+            QList<PlannedExport> next;
+            for (int k = i; k < list.size() && next.size() < engine->aheadCapacity(); ++k)
+                next.append({list[k], HtmlOutputPath(out, list[k]), HtmlNormal});
+            engine->planAhead(next);
+            try {
+                ExportDocument(
+                    engine.get(), [] { return std::optional<int>(HtmlNormal); }, list[i],
+                    HtmlOutputPath(out, list[i]));
+            } catch (const Failure& failure) {
+                ++failed;
+                std::fprintf(stderr, "  %s: %s\n", qPrintable(QFileInfo(list[i]).fileName()),
+                             qPrintable(failure.description()));
+            }
+        }
+        engine->endBatch();
+        return failed;
+    };
+    // Every profile slot the run uses has run once, so that no side pays first-run costs.
+    QStringList warm;
+    for (int k = 0; k < 2 * std::max(aheadInstances, 8) + 2; ++k)
+        warm << documents[k % documents.size()];
+    batch(warm);
+
+    EngineRun run;
+    PeakMemory peak(options.profileRoot);
+    QElapsedTimer timer;
+    timer.start();
+    run.failed = batch(documents);
+    run.perDocument = timer.nsecsElapsed() / 1e9 / documents.size();
+    run.peakMemory = peak.stop();
+    return run;
+}
+
+void benchSet(const char* title, const QStringList& documents,
+              const office::Installation& installation)
+{
+    const double n = documents.size();
+    QTemporaryDir work;
+    std::printf("\n%s: %d documents\n", title, int(n));
+
+    const QString soffice = installation.programFolder + QStringLiteral("/soffice");
+    const QString profile = work.filePath(QStringLiteral("cli-seeded"));
+    office::seedProfile(profile, installation.version);
+    const QStringList seeded{QStringLiteral("--headless"), QStringLiteral("--norestore"),
+                             QStringLiteral("-env:UserInstallation=") +
+                                 QUrl::fromLocalFile(profile).toString(),
+                             QStringLiteral("--convert-to"), QStringLiteral("html")};
+    runOffice(soffice,
+              seeded + QStringList{QStringLiteral("--outdir"),
+                                   work.filePath(QStringLiteral("warm")), documents.first()});
+
+    QElapsedTimer timer;
+    timer.start();
+    runOffice(soffice,
+              seeded +
+                  QStringList{QStringLiteral("--outdir"), work.filePath(QStringLiteral("all"))} +
+                  documents);
+    const double floor = timer.nsecsElapsed() / 1e9 / n;
+
+    timer.restart();
+    for (const QString& document : documents)
+        runOffice(soffice, seeded + QStringList{QStringLiteral("--outdir"),
+                                                work.filePath(QStringLiteral("each")), document});
+    const double perFile = timer.nsecsElapsed() / 1e9 / n;
+
+    const auto show = [&](const QString& label, const EngineRun& run) {
+        std::printf("  %-48s %6.3f s/document  %5.2f x floor  peak %4lld MB  (%d failed)\n",
+                    qPrintable(label), run.perDocument, run.perDocument / floor,
+                    run.peakMemory >> 20, run.failed);
+    };
+    show(QStringLiteral("engine, nothing converted ahead"), runEngine(documents, work.path(), 0));
+    for (int ahead : {1, 2, 4})
+        show(QStringLiteral("engine, %1 converting ahead").arg(ahead),
+             runEngine(documents, work.path(), ahead));
+    show(QStringLiteral("engine, as many ahead as it chooses"),
+         runEngine(documents, work.path(), -1));
+    std::printf("  %-48s %6.3f s/document  %5.2f x floor\n",
+                "soffice --convert-to, once per file, seeded", perFile, perFile / floor);
+    std::printf("  %-48s %6.3f s/document  (the floor)\n",
+                "soffice --convert-to, once for all files", floor);
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -48,107 +216,61 @@ int main(int argc, char* argv[])
         std::fputs("LibreOffice is not installed\n", stderr);
         return 1;
     }
-
-    QStringList documents = application.arguments().mid(1);
-    if (documents.isEmpty()) {
-        const QDir corpus(QStringLiteral(DOCUFLUME_SOURCE_DIR "/../shared/corpus/dev"));
-        for (const QString& name : corpus.entryList(QDir::Files, QDir::Name)) {
-            if (!name.endsWith(QLatin1String(".tsv")))
-                documents << corpus.absoluteFilePath(name);
-        }
+    QStringList arguments = application.arguments().mid(1);
+    int memoryRun = 0;
+    if (arguments.size() == 2 && arguments.first() == QLatin1String("--memory")) {
+        memoryRun = arguments.last().toInt();
+        arguments.clear();
     }
-    documents.erase(std::remove_if(documents.begin(), documents.end(),
-                                   [](const QString& path) { return !QFileInfo::exists(path); }),
-                    documents.end());
-    if (documents.isEmpty()) {
+
+    // The corpus's documents, smallest first.
+    QFileInfoList corpus =
+        QDir(QStringLiteral(DOCUFLUME_SOURCE_DIR "/../shared/corpus/dev"))
+            .entryInfoList(QStringList{QStringLiteral("*.doc*"), QStringLiteral("*.rtf")},
+                           QDir::Files, QDir::Size | QDir::Reversed);
+    std::printf("LibreOffice in %s, %u cores\n", qPrintable(installation->programFolder),
+                std::thread::hardware_concurrency());
+
+    if (memoryRun > 0) {
+        if (corpus.isEmpty()) {
+            std::fputs("no documents to convert\n", stderr);
+            return 1;
+        }
+        QStringList documents;
+        for (int k = 0; k < memoryRun; ++k)
+            documents << corpus[k % corpus.size()].absoluteFilePath();
+        QTemporaryDir work;
+        const EngineRun run = runEngine(documents, work.path(), -1);
+        std::printf("%d documents: %.3f s/document, peak memory %lld MB (%d failed)\n", memoryRun,
+                    run.perDocument, run.peakMemory >> 20, run.failed);
+        return 0;
+    }
+
+    if (!arguments.isEmpty()) {
+        QStringList documents;
+        for (const QString& path : arguments) {
+            if (QFileInfo::exists(path))
+                documents << QFileInfo(path).absoluteFilePath();
+        }
+        if (documents.isEmpty()) {
+            std::fputs("no documents to convert\n", stderr);
+            return 1;
+        }
+        benchSet("the documents given", documents, *installation);
+        return 0;
+    }
+    if (corpus.isEmpty()) {
         std::fputs("no documents to convert\n", stderr);
         return 1;
     }
-    const double n = documents.size();
-
-    QTemporaryDir work;
-    const QString soffice = installation->programFolder + QStringLiteral("/soffice");
-    const auto commandLine = [&](const QString& profileName) {
-        return QStringList{QStringLiteral("--headless"), QStringLiteral("--norestore"),
-                           QStringLiteral("-env:UserInstallation=") +
-                               QUrl::fromLocalFile(work.filePath(profileName)).toString(),
-                           QStringLiteral("--convert-to"), QStringLiteral("html")};
-    };
-    const QStringList plain = commandLine(QStringLiteral("cli"));
-    office::seedProfile(work.filePath(QStringLiteral("cli-seeded")), installation->version);
-    const QStringList seeded = commandLine(QStringLiteral("cli-seeded"));
-    // Every side starts from a profile that has run once, so none pays first-run costs.
-    const QString warmOut = work.filePath(QStringLiteral("warm"));
-    for (const QStringList& common : {plain, seeded})
-        runOffice(soffice,
-                  common + QStringList{QStringLiteral("--outdir"), warmOut, documents.first()});
-
-    auto engineRun = [&](const char* label, bool startAhead) {
-        LibreOfficeOptions options;
-        options.profileRoot = work.filePath(QStringLiteral("engine"));
-        options.startAhead = startAhead;
-        const auto engine = makeLibreOfficeAutomation(options);
-        const QString out = work.filePath(QStringLiteral("engine-out"));
-        QDir().mkpath(out);
-        try {
-            ExportDocument(
-                engine.get(), [] { return std::optional<int>(HtmlNormal); }, documents.first(),
-                out + QStringLiteral("/warm.htm"));
-        } catch (const Failure&) {
-        }
-        int failed = 0;
-        QElapsedTimer timer;
-        timer.start();
-        // As the Start button runs them: one batch, so that the next instance is readied
-        // while one converts.
-        engine->beginBatch();
-        for (const QString& document : documents) {
-            try {
-                ExportDocument(
-                    engine.get(), [] { return std::optional<int>(HtmlNormal); }, document,
-                    out + u'/' + QFileInfo(document).fileName() + QStringLiteral(".htm"));
-            } catch (const Failure& failure) {
-                ++failed;
-                std::fprintf(stderr, "  %s: %s\n", qPrintable(QFileInfo(document).fileName()),
-                             qPrintable(failure.description()));
-            }
-        }
-        engine->endBatch();
-        const double seconds = timer.nsecsElapsed() / 1e9;
-        std::printf("%-50s %6.3f s/document  (%d of %d failed)\n", label, seconds / n, failed,
-                    int(n));
-        return seconds / n;
-    };
-
-    std::printf("%d documents, LibreOffice in %s\n", int(n),
-                qPrintable(installation->programFolder));
-    const double ours = engineRun("Docuflume engine, a fresh instance each", true);
-    engineRun("Docuflume engine, without starting ahead", false);
-
-    QElapsedTimer timer;
-    const auto oncePerFile = [&](const char* label, const QStringList& common) {
-        timer.restart();
-        for (const QString& document : documents)
-            runOffice(soffice,
-                      common + QStringList{QStringLiteral("--outdir"),
-                                           work.filePath(QStringLiteral("each")), document});
-        const double perFile = timer.nsecsElapsed() / 1e9 / n;
-        std::printf("%-50s %6.3f s/document\n", label, perFile);
-        return perFile;
-    };
-    oncePerFile("soffice --convert-to, once per file", plain);
-    const double perFileSeeded = oncePerFile("soffice --convert-to, once per file, seeded", seeded);
-
-    timer.restart();
-    runOffice(soffice,
-              seeded +
-                  QStringList{QStringLiteral("--outdir"), work.filePath(QStringLiteral("all"))} +
-                  documents);
-    const double floor = timer.nsecsElapsed() / 1e9 / n;
-    std::printf("%-50s %6.3f s/document\n", "soffice --convert-to, once for all files, seeded",
-                floor);
-
-    std::printf("engine / once per file, seeded: %.2f\n", ours / perFileSeeded);
-    std::printf("engine / one process:           %.2f\n", ours / floor);
+    QStringList small, real;
+    for (const QFileInfo& file : corpus) {
+        if (small.size() < 20)
+            small << file.absoluteFilePath();
+        if (file.size() >= 20 * 1024 && file.size() <= 2 * 1024 * 1024)
+            real << file.absoluteFilePath();
+    }
+    benchSet("the 20 smallest documents of the corpus", small, *installation);
+    benchSet("the corpus's documents of 20 KB to 2 MB", real, *installation);
     return 0;
 }

@@ -2,6 +2,7 @@
 
 #include "shell/Failure.h"
 #include "shell/FileSystem.h"
+#include "shell/PathHelpers.h"
 
 namespace docuflume {
 
@@ -20,6 +21,19 @@ QList<NamedArgument> SaveAsArguments(const QString& outputPath, int fileFormat)
         {QStringLiteral("SaveFormsData"), false},
         {QStringLiteral("SaveAsAOCELetter"), false},
     };
+}
+
+QString HtmlOutputPath(const QString& folder, const QString& source)
+{
+    // The same steps as the batch run takes for the document at its turn.
+    const QString fileName = source.split(kSeparator).last();
+    QStringList nameParts = fileName.split(u'.');
+    QString outputName = fileName;
+    if (nameParts.size() > 1) {
+        nameParts.removeLast();
+        outputName = nameParts.join(u'.');
+    }
+    return CollapseDoubleBackslashes(folder + kSeparator + outputName + QStringLiteral(".htm"));
 }
 
 void ExportDocument(WordAutomation* word, const FlavourReader& flavour, const QString& sourcePath,

@@ -19,6 +19,10 @@ using FlavourReader = std::function<std::optional<int>()>;
 // The named arguments of the save, in the order the word processor is given them.
 QList<NamedArgument> SaveAsArguments(const QString& outputPath, int fileFormat);
 
+// The page a document's entry is converted into in `folder`: the file name less its last
+// "."-part (or the whole name, when it has none), plus ".htm".
+QString HtmlOutputPath(const QString& folder, const QString& source);
+
 // Converts one document in an instance of its own: create, open, save as HTML in the
 // flavour chosen now, quit. Throws a Failure when the document cannot be converted; the
 // instance is ended then, too.

@@ -14,6 +14,31 @@
 #include <optional>
 
 namespace docuflume {
+namespace {
+
+// Tells the engine what the run converts next, as the list and the options stand now: the
+// entry at its turn and those after it, as many as the engine converts ahead.
+void PlanAhead(WordAutomation* word, const DocumentList& documents, int from, const QString& folder,
+               const std::optional<int>& fileFormat) noexcept
+{
+    const int wanted = word ? word->aheadCapacity() : 0;
+    if (wanted <= 0)
+        return;
+    QList<PlannedExport> next;
+    try {
+        for (int k = from; fileFormat && k <= documents.DocumentCount() && next.size() < wanted;
+             ++k) {
+            const QString source = documents.DocumentText(k);
+            next.append({source, HtmlOutputPath(folder, source), *fileFormat});
+        }
+    } catch (...) {
+        // A plan is only a saving; each entry is converted at its turn in any case.
+    }
+    word->planAhead(next);
+}
+
+} // namespace
+
 void Form1::PushButton2_Click()
 {
     ErrorTrap line = trap(u"PushButton2_Click");
@@ -70,6 +95,7 @@ void Form1::PushButton2_Click()
             });
             line(138, [&] { outputPath = Text1->text() + kSeparator + outputName; });
             line(140, [&] { outputPath = CollapseDoubleBackslashes(outputPath); });
+            PlanAhead(m_platform.automation, *m_documents, i, Text1->text(), SelectedFileFormat());
             line(142, [&] { setMousePointer(PointerHourglass); });
             line(144, [&] {
                 ExportDocument(

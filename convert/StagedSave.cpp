@@ -2,11 +2,13 @@
 
 #include "convert/SavedPageCheck.h"
 #include "shell/Failure.h"
+#include "shell/FileSystem.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <atomic>
 #include <filesystem>
@@ -20,23 +22,37 @@ QString StagingFolderName()
     return QStringLiteral(".docuflume-%1-%2").arg(QCoreApplication::applicationPid()).arg(++made);
 }
 
-void SaveStaged(const QString& target, const QString& writer,
-                const std::function<void(const QString& stagedPage)>& write)
+std::optional<QString> MakeStagingFolder(const QString& folder)
+{
+    const QString name = StagingFolderName();
+    if (!QDir(folder).mkdir(name))
+        return std::nullopt;
+    return QDir(folder).filePath(name);
+}
+
+void RemoveLeftStaging(const QString& folder)
+{
+    static const QRegularExpression ours(QStringLiteral("^\\.docuflume-(\\d+)-\\d+$"));
+    const QDir dir(folder);
+    for (const QString& name : dir.entryList(QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot)) {
+        const QRegularExpressionMatch match = ours.match(name);
+        if (!match.hasMatch())
+            continue;
+        const qint64 pid = match.captured(1).toLongLong();
+        // A program that still runs may be saving into its folder right now.
+        if (pid == QCoreApplication::applicationPid() || fs::processRunning(pid))
+            continue;
+        QDir(dir.filePath(name)).removeRecursively();
+    }
+}
+
+void CommitStaged(const QString& stagingPath, const QString& target, const QString& writer)
 {
     const QFileInfo output(target);
     const QDir folder = output.absoluteDir();
-    if (!folder.exists())
-        throw Failure(Failure::PathNotFound,
-                      QStringLiteral("The folder %1 does not exist.").arg(folder.path()));
-
-    const QString stagingName = StagingFolderName();
-    if (!folder.mkdir(stagingName))
-        throw Failure(Failure::PermissionDenied,
-                      QStringLiteral("Cannot write into the folder %1.").arg(folder.path()));
-    QDir staging(folder.filePath(stagingName));
+    QDir staging(stagingPath);
     QStringList moved;
     try {
-        write(staging.filePath(output.fileName()));
         if (const auto problem = CheckSavedPage(staging.path(), output.fileName(), folder.path()))
             throw Failure(Failure::AutomationError,
                           QStringLiteral("%1 did not save %2 soundly: %3.")
@@ -63,6 +79,28 @@ void SaveStaged(const QString& target, const QString& writer,
         throw;
     }
     staging.removeRecursively();
+}
+
+void SaveStaged(const QString& target, const QString& writer,
+                const std::function<void(const QString& stagedPage)>& write)
+{
+    const QFileInfo output(target);
+    const QDir folder = output.absoluteDir();
+    if (!folder.exists())
+        throw Failure(Failure::PathNotFound,
+                      QStringLiteral("The folder %1 does not exist.").arg(folder.path()));
+
+    const std::optional<QString> staging = MakeStagingFolder(folder.path());
+    if (!staging)
+        throw Failure(Failure::PermissionDenied,
+                      QStringLiteral("Cannot write into the folder %1.").arg(folder.path()));
+    try {
+        write(QDir(*staging).filePath(output.fileName()));
+    } catch (...) {
+        QDir(*staging).removeRecursively();
+        throw;
+    }
+    CommitStaged(*staging, target, writer);
 }
 
 } // namespace docuflume

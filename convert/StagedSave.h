@@ -3,6 +3,7 @@
 #include <QString>
 
 #include <functional>
+#include <optional>
 
 namespace docuflume {
 
@@ -16,7 +17,20 @@ namespace docuflume {
 void SaveStaged(const QString& target, const QString& writer,
                 const std::function<void(const QString& stagedPage)>& write);
 
+// Moves a page that was written into `staging` (a folder of ours beside `target`, the page
+// named like the target) into place with its pictures, as SaveStaged does once its writer
+// returns; the staging folder is gone afterwards, whether the page was sound or not.
+void CommitStaged(const QString& staging, const QString& target, const QString& writer);
+
 // The name of the staging folders this program makes: ".docuflume-<process>-<count>".
 QString StagingFolderName();
+
+// Makes a staging folder of ours in `folder` and returns its path; nothing when the folder
+// cannot be written.
+std::optional<QString> MakeStagingFolder(const QString& folder);
+
+// Removes the staging folders in `folder` that a program no longer running left behind
+// (one that was killed in the middle of a save).
+void RemoveLeftStaging(const QString& folder);
 
 } // namespace docuflume

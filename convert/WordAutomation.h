@@ -32,6 +32,16 @@ public:
     virtual void quit() = 0;
 };
 
+// A document a batch run is about to convert, as the run sees it now: the entry's text,
+// the page it will write and the save format of the flavour chosen.
+struct PlannedExport
+{
+    QString source;
+    QString outputPath;
+    int fileFormat = 0;
+    bool operator==(const PlannedExport&) const = default;
+};
+
 // The word processor's automation layer. Every operation throws a Failure when it fails.
 class WordAutomation
 {
@@ -48,6 +58,15 @@ public:
     // instance ahead while one converts. When the batch ends, nothing readied is kept.
     virtual void beginBatch() noexcept {}
     virtual void endBatch() noexcept {}
+
+    // Within a batch, an engine may convert documents ahead of their turn, each in a fresh
+    // instance of its own, and keep the results aside. How many coming documents it wants
+    // to hear of (0: it converts each at its turn).
+    virtual int aheadCapacity() const noexcept { return 0; }
+    // The documents the run converts next, from the one at its turn on. The run still makes
+    // every call for each at its turn; a result made ahead serves that turn only when it
+    // was made for exactly the same entry, file, page and flavour.
+    virtual void planAhead(const QList<PlannedExport>& next) noexcept { Q_UNUSED(next); }
 };
 
 // Holds a batch open for as long as it lives.

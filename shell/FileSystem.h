@@ -57,6 +57,25 @@ QList<Subfolder> listSubfolders(const QString& folder);
 // The identity of a folder, as listSubfolders gives it; nothing when it cannot be read.
 std::optional<std::pair<quint64, quint64>> folderIdentity(const QString& folder);
 
+// What tells one state of a file from another: the same file (device and number) with the
+// same size, last written and last changed at the same moments. A file written, replaced
+// or renamed over since has another identity.
+struct FileIdentity
+{
+    quint64 device = 0;
+    quint64 inode = 0;
+    qint64 size = 0;
+    qint64 modified = 0; // nanoseconds
+    qint64 changed = 0;  // nanoseconds; the status change where the platform has one
+    bool operator==(const FileIdentity&) const = default;
+};
+
+// The identity of the file the path names, following links; nothing when it cannot be read.
+std::optional<FileIdentity> fileIdentity(const QString& path);
+
+// True when a process with this number is running (or may be: one of another user).
+bool processRunning(qint64 pid);
+
 // The desktop folder's path, or nothing when it cannot be resolved.
 std::optional<QString> desktopFolder();
 

@@ -8,6 +8,7 @@
 #include <QStandardPaths>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -222,6 +223,28 @@ std::optional<std::pair<quint64, quint64>> folderIdentity(const QString& folder)
     if (!native || ::stat(native->constData(), &info) != 0)
         return std::nullopt;
     return std::make_pair(quint64(info.st_dev), quint64(info.st_ino));
+}
+
+std::optional<FileIdentity> fileIdentity(const QString& path)
+{
+    const auto native = nativePath(path);
+    struct stat info
+    {
+    };
+    if (!native || ::stat(native->constData(), &info) != 0)
+        return std::nullopt;
+    const auto nanoseconds = [](const timespec& time) {
+        return qint64(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
+    };
+    return FileIdentity{quint64(info.st_dev), quint64(info.st_ino), qint64(info.st_size),
+                        nanoseconds(info.st_mtim), nanoseconds(info.st_ctim)};
+}
+
+bool processRunning(qint64 pid)
+{
+    if (pid <= 0 || pid != qint64(pid_t(pid)))
+        return false;
+    return ::kill(pid_t(pid), 0) == 0 || errno == EPERM;
 }
 
 std::optional<QString> desktopFolder()

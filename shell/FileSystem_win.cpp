@@ -137,6 +137,36 @@ std::optional<std::pair<quint64, quint64>> folderIdentity(const QString&)
     return std::nullopt;
 }
 
+std::optional<FileIdentity> fileIdentity(const QString& path)
+{
+    const HANDLE file = CreateFileW(nativePath(path).c_str(), FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return std::nullopt;
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool read = GetFileInformationByHandle(file, &info);
+    CloseHandle(file);
+    if (!read)
+        return std::nullopt;
+    const auto join = [](DWORD high, DWORD low) { return (quint64(high) << 32) | low; };
+    // File times count 100-nanosecond steps.
+    const qint64 written =
+        qint64(join(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime)) * 100;
+    return FileIdentity{info.dwVolumeSerialNumber, join(info.nFileIndexHigh, info.nFileIndexLow),
+                        qint64(join(info.nFileSizeHigh, info.nFileSizeLow)), written, written};
+}
+
+bool processRunning(qint64 pid)
+{
+    const HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, DWORD(pid));
+    if (!process)
+        return GetLastError() == ERROR_ACCESS_DENIED;
+    const bool running = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+    CloseHandle(process);
+    return running;
+}
+
 std::optional<QString> desktopFolder()
 {
     wchar_t buffer[MAX_PATH] = {};

@@ -33,6 +33,9 @@ private Q_SLOTS:
         m_output = m_platform->folder.filePath(QStringLiteral("out"));
         QVERIFY(QDir().mkpath(m_output));
         text1()->setText(m_output);
+        // The whole suite runs a second time with a stand-in that asks to hear what comes
+        // next, as an engine converting ahead does: nothing it sees may change.
+        automation().capacity = qEnvironmentVariableIntValue("DOCUFLUME_TEST_AHEAD");
     }
 
     void cleanup() { dropWindow(); }
@@ -252,6 +255,38 @@ private Q_SLOTS:
         QCOMPARE(messageTexts(), QStringList{kDone});
         QCOMPARE(bar()->value(), 0);
         QVERIFY(!m_form->isConverting());
+    }
+
+    // An engine converting ahead hears, before each export, the entry at the run's turn and
+    // those after it, as the list stands then, with the very page and flavour the run
+    // then saves them under.
+    void plansNameWhatTheRunConverts()
+    {
+        automation().capacity = 3;
+        add({"/Docs/report.docx", "/Docs/minutes.2021.final.doc", "/Docs/README", "/Docs/.doc",
+             "/A/report.docx"});
+        text1()->setText(m_output + u'/');
+        automation().onOpen = [&](const QString& path) {
+            if (path == QLatin1String("/Docs/report.docx"))
+                m_form->documents().RemoveDocument(4);
+        };
+        m_form->PushButton2_Click();
+
+        const auto& saves = automation().saves;
+        const auto& plans = automation().plans;
+        QCOMPARE(saves.size(), 4);
+        QCOMPARE(plans.size(), 4);
+        QVERIFY(automation().plannedInBatch);
+        for (int k = 0; k < plans.size(); ++k) {
+            QCOMPARE(plans[k].size(), qMin(3, int(saves.size()) - k));
+            for (int j = 0; j < plans[k].size(); ++j) {
+                const PlannedExport made{automation().opened[k + j], saves[k + j].fileName(),
+                                         saves[k + j].fileFormat()};
+                QCOMPARE(plans[k][j].source, made.source);
+                QCOMPARE(plans[k][j].outputPath, made.outputPath);
+                QCOMPARE(plans[k][j].fileFormat, made.fileFormat);
+            }
+        }
     }
 
     void missingWordReportsEachDocument()

@@ -394,6 +394,32 @@ private Q_SLOTS:
         }
     }
 
+    // Staging a killed program left goes; that of a program still running, ours or another
+    // copy's, stays, and so does anything not named like staging.
+    void leftStagingIsRemoved()
+    {
+        // No process ever has the number pid_max.
+        QFile pidMax(QStringLiteral("/proc/sys/kernel/pid_max"));
+        QVERIFY(pidMax.open(QIODevice::ReadOnly));
+        const QString dead = QString::fromLatin1(pidMax.readAll().trimmed());
+        const QString ours = QString::number(QCoreApplication::applicationPid());
+        const QString running = QString::number(::getppid());
+        const QStringList kept{QStringLiteral(".docuflume-%1-1").arg(ours),
+                               QStringLiteral(".docuflume-%1-2").arg(running),
+                               QStringLiteral(".docuflume-notes"),
+                               QStringLiteral("docuflume-%1-1").arg(dead),
+                               QStringLiteral(".docuflume-%1-x").arg(dead)};
+        for (const QString& name : kept + QStringList{QStringLiteral(".docuflume-%1-7").arg(dead)})
+            touchFile(path(name + QStringLiteral("/a.htm")));
+        touchFile(path(QStringLiteral(".docuflume-%1-8").arg(dead))); // a file, not staging
+        RemoveLeftStaging(m_dir->path());
+        QStringList expected = kept + QStringList{QStringLiteral(".docuflume-%1-8").arg(dead)};
+        expected.sort();
+        QCOMPARE(
+            QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+            expected);
+    }
+
     void desktopFromTheUserDirs()
     {
         const QString home = path("home");

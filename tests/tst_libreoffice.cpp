@@ -3,6 +3,7 @@
 
 #include "convert/ExportDocument.h"
 #include "convert/SavedPageCheck.h"
+#include "convert/WordAutomation.h"
 #include "convert/WordInstance.h"
 #include "convert/libreoffice/LibreOfficeAutomation.h"
 #include "convert/libreoffice/OfficeInstallation.h"
@@ -551,6 +552,22 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(out + QStringLiteral("/random.htm")));
     }
 
+    // A run converting ahead writes exactly what a run converting each document at its turn
+    // writes, and fails where it fails with the same words, while the user reorders the list,
+    // switches the flavour after the plan was made, and rewrites a document made ahead.
+    // Ending the batch in the middle leaves no instance and no staging behind.
+    void convertingAheadChangesNoOutput()
+    {
+        QStringList now, ahead;
+        runWithPlans(0, QStringLiteral("at-each-turn"), now);
+        runWithPlans(2, QStringLiteral("made-ahead"), ahead);
+        QCOMPARE(ahead, now);
+        QCOMPARE(now.size(), 5); // four pages, one failure
+        QVERIFY(now[3].startsWith(QStringLiteral("changing.htm\n")));
+        QVERIFY(now[3].contains(QStringLiteral("Rewritten during the run")));
+        QVERIFY(now[4].contains(QStringLiteral("bad.docx")));
+    }
+
     void instanceDiesWithItsProgram()
     {
         const QString root = m_work.filePath(QStringLiteral("killed-profiles"));
@@ -663,6 +680,91 @@ private Q_SLOTS:
     }
 
 private:
+    // The pages (name and text) and failures of a run that plans as the Start button does
+    // while the user changes things, in an engine converting `aheadInstances` ahead.
+    void runWithPlans(int aheadInstances, const QString& name, QStringList& result)
+    {
+        const QString sources = m_work.filePath(name + QStringLiteral("-sources"));
+        QVERIFY(QDir().mkpath(sources));
+        for (const auto& [from, to] : {std::pair{"own.rtf", "a.rtf"},
+                                       {"own.doc", "b.doc"},
+                                       {"own.docx", "c.docx"},
+                                       {"own.rtf", "changing.rtf"}})
+            QVERIFY(QFile::copy(m_own + u'/' + QLatin1String(from),
+                                sources + u'/' + QLatin1String(to)));
+        touchFile(sources + QStringLiteral("/bad.docx"), "PK\x03\x04 not a package");
+        const auto doc = [&](const char* file) { return sources + u'/' + QLatin1String(file); };
+
+        LibreOfficeOptions options;
+        options.profileRoot = m_work.filePath(QStringLiteral("ahead-profiles"));
+        options.aheadInstances = aheadInstances;
+        const auto engine = makeLibreOfficeAutomation(options);
+        const QString out = m_work.filePath(name);
+        QVERIFY(QDir().mkpath(out));
+        QStringList failures;
+        const auto plan = [&](std::initializer_list<std::pair<const char*, int>> next) {
+            QList<PlannedExport> list;
+            for (const auto& [file, format] : next)
+                list.append({doc(file), HtmlOutputPath(out, doc(file)), format});
+            engine->planAhead(list);
+        };
+        const auto convert = [&](const char* file, int format) {
+            try {
+                ExportDocument(
+                    engine.get(), [format] { return std::optional<int>(format); }, doc(file),
+                    HtmlOutputPath(out, doc(file)));
+            } catch (const Failure& failure) {
+                failures << failure.description();
+            }
+        };
+        // Until the page of `file` is being made ahead, so that the change comes after.
+        const auto beingMade = [&](const char* file) {
+            const QString page = QFileInfo(HtmlOutputPath(out, doc(file))).fileName();
+            const auto staged = [&] {
+                for (const QString& staging : QDir(out).entryList({QStringLiteral(".docuflume-*")},
+                                                                  QDir::Dirs | QDir::Hidden)) {
+                    if (QFile::exists(out + u'/' + staging + u'/' + page))
+                        return true;
+                }
+                return false;
+            };
+            if (aheadInstances > 0)
+                QTRY_VERIFY_WITH_TIMEOUT(staged(), 60000);
+        };
+
+        engine->beginBatch();
+        plan({{"a.rtf", HtmlNormal},
+              {"b.doc", HtmlNormal},
+              {"c.docx", HtmlNormal},
+              {"bad.docx", HtmlNormal}});
+        convert("a.rtf", HtmlNormal);
+        // The user moves c.docx up and switches to Filtered.
+        plan({{"c.docx", HtmlFiltered},
+              {"b.doc", HtmlFiltered},
+              {"bad.docx", HtmlFiltered},
+              {"changing.rtf", HtmlFiltered}});
+        convert("c.docx", HtmlFiltered);
+        plan({{"b.doc", HtmlFiltered}, {"bad.docx", HtmlFiltered}, {"changing.rtf", HtmlFiltered}});
+        beingMade("b.doc");
+        // Back to Normal after the plan was made: made for the other flavour, so made again.
+        convert("b.doc", HtmlNormal);
+        beingMade("changing.rtf");
+        touchFile(doc("changing.rtf"), "{\\rtf1\\ansi{\\pard Rewritten during the run\\par}}");
+        plan({{"bad.docx", HtmlFiltered}, {"changing.rtf", HtmlFiltered}});
+        convert("bad.docx", HtmlFiltered);
+        plan({{"changing.rtf", HtmlFiltered}});
+        convert("changing.rtf", HtmlFiltered);
+        // The window closes in the middle of a run with more planned.
+        plan({{"a.rtf", HtmlNormal}, {"b.doc", HtmlNormal}, {"c.docx", HtmlNormal}});
+        engine->endBatch();
+
+        for (const QString& file :
+             QDir(out).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot))
+            result << file + u'\n' + readAll(out + u'/' + file);
+        result << failures;
+        QTRY_COMPARE(officeProcesses(options.profileRoot), QList<qint64>());
+    }
+
     void makeBadDocuments()
     {
         const QString own = m_own + u'/';

@@ -54,6 +54,10 @@ public:
     void reap();
 
     const QString& profileRoot() const { return m_profileRoot; }
+    const Installation& installation() const { return m_installation; }
+
+    // Starts an office on a profile of its own, not yet connected to.
+    std::unique_ptr<OfficeProcess> launch();
 
 private:
     struct Ending
@@ -71,7 +75,6 @@ private:
         ~Spare();
     };
 
-    std::unique_ptr<OfficeProcess> launch();
     ReadyInstance startNow();
     void startSpare();
     void reapLater();

@@ -1,89 +1,24 @@
 // The LibreOffice engine behind the automation interface: one private headless instance
-// per document, from the instance pool, each call into it under the watchdog.
+// per document, from the instance pool, each call into it under the watchdog. Within a
+// batch, the documents coming next are converted ahead, and each turn uses its result
+// when it was made for exactly what the turn converts.
 
 #include "convert/libreoffice/LibreOfficeAutomation.h"
 
-#include "convert/ExportDocument.h"
 #include "convert/StagedSave.h"
-#include "convert/libreoffice/DocumentKinds.h"
+#include "convert/libreoffice/AheadConversions.h"
 #include "convert/libreoffice/InstancePool.h"
 #include "convert/libreoffice/OfficeInstallation.h"
-#include "convert/libreoffice/UnoGlue.h"
+#include "convert/libreoffice/OfficeInstance.h"
 #include "convert/libreoffice/Watchdog.h"
 #include "shell/Failure.h"
 
 #include <QFileInfo>
 
-#include <com/sun/star/document/MacroExecMode.hpp>
-#include <com/sun/star/document/UpdateDocMode.hpp>
-#include <com/sun/star/frame/XModel.hpp>
-#include <com/sun/star/frame/XStorable.hpp>
-#include <com/sun/star/lang/DisposedException.hpp>
-#include <com/sun/star/text/XTextDocument.hpp>
-#include <com/sun/star/util/XCloseable.hpp>
-
-#include <functional>
-#include <vector>
-
 namespace docuflume {
 namespace {
 
 using namespace office;
-using css::uno::Any;
-using css::uno::Reference;
-using css::uno::UNO_QUERY;
-using css::uno::UNO_QUERY_THROW;
-using rtl::OUString;
-
-const QString kProductName = QStringLiteral("LibreOffice");
-
-// The same export filter serves both flavours: "Filtered" asks it for clean XHTML with the
-// formatting in CSS. (The XSLT "XHTML Writer File" filter drops headers and pictures.)
-const QString kHtmlFilter = QStringLiteral("HTML (StarWriter)");
-const QString kFilteredOptions = QStringLiteral("XHTML");
-
-class LibreOfficeEngine;
-
-// One private instance: a process of our own and the desktop it serves.
-class LibreOfficeInstance final : public WordApplication
-{
-public:
-    LibreOfficeInstance(LibreOfficeEngine& engine, ReadyInstance ready)
-        : m_engine(engine), m_process(std::move(ready.process)), m_desktop(std::move(ready.desktop))
-    {}
-    ~LibreOfficeInstance() override;
-
-    QString name() override { return kProductName; }
-    std::unique_ptr<WordDocument> open(const QString& path) override;
-    void quit() override;
-
-    // Runs a call into the office under the watchdog; a call that outlives the limit, or
-    // an office that dies under it, becomes a Failure.
-    void guarded(const QString& what, const std::function<void()>& call);
-
-private:
-    void forget();
-
-    LibreOfficeEngine& m_engine;
-    std::unique_ptr<OfficeProcess> m_process;
-    Reference<css::frame::XDesktop2> m_desktop;
-    std::vector<Reference<css::lang::XComponent>> m_documents;
-    bool m_dead = false;
-    bool m_quit = false;
-};
-
-class LibreOfficeDocument final : public WordDocument
-{
-public:
-    LibreOfficeDocument(LibreOfficeInstance& instance, Reference<css::lang::XComponent> component)
-        : m_instance(instance), m_component(std::move(component))
-    {}
-    void saveAs(const QList<NamedArgument>& arguments) override;
-
-private:
-    LibreOfficeInstance& m_instance;
-    Reference<css::lang::XComponent> m_component;
-};
 
 // The instance of the user's own, found running; only its name can be read.
 class ForeignInstance final : public WordApplication
@@ -106,10 +41,14 @@ public:
                                                          : Installation::at(options.programFolder)),
           m_profileRoot(options.profileRoot.isEmpty() ? office::profileRoot() : options.profileRoot)
     {
-        if (m_installation)
-            m_pool =
-                std::make_unique<InstancePool>(*m_installation, m_profileRoot, options.startAhead,
-                                               options.quitTimeLimit, m_watchdog);
+        if (!m_installation)
+            return;
+        m_pool = std::make_unique<InstancePool>(*m_installation, m_profileRoot, options.startAhead,
+                                                options.quitTimeLimit, m_watchdog);
+        const int ahead = options.aheadInstances < 0 ? AheadInstancesForThisMachine()
+                                                     : std::min(options.aheadInstances, 16);
+        if (ahead > 0)
+            m_ahead = std::make_unique<AheadConversions>(*m_pool, limits(), ahead);
     }
 
     QString productName() const override { return kProductName; }
@@ -125,28 +64,121 @@ public:
 
     void beginBatch() noexcept override
     {
-        if (m_pool)
+        m_inBatch = true;
+        // Converting ahead takes the place of the single instance started ahead.
+        if (m_pool && !m_ahead)
             m_pool->beginBatch();
     }
     void endBatch() noexcept override
     {
+        m_inBatch = false;
+        if (m_ahead)
+            m_ahead->clear();
         if (m_pool)
             m_pool->endBatch();
     }
+    int aheadCapacity() const noexcept override
+    {
+        // Twice the instances, so that finished results wait while the next ones convert.
+        return m_inBatch && m_ahead ? 2 * m_ahead->capacity() : 0;
+    }
+    void planAhead(const QList<PlannedExport>& next) noexcept override
+    {
+        if (m_inBatch && m_ahead && m_installation && m_installation->writerUi)
+            m_ahead->plan(next);
+    }
 
-    const LibreOfficeOptions& options() const { return m_options; }
-    Watchdog& watchdog() { return m_watchdog; }
-    InstancePool& pool() { return *m_pool; }
+    // A fresh instance, started now.
+    std::unique_ptr<OfficeInstance> startInstance()
+    {
+        return std::make_unique<OfficeInstance>(
+            m_pool->take(), limits(), m_watchdog,
+            [this](std::unique_ptr<OfficeProcess> process) { m_pool->retire(std::move(process)); });
+    }
+    AheadConversions* ahead() { return m_inBatch ? m_ahead.get() : nullptr; }
 
 private:
+    void checkInstallation() const;
+    InstanceLimits limits() const { return {m_options.documentTimeLimit, m_options.quitTimeLimit}; }
+
     const LibreOfficeOptions m_options;
     const std::optional<Installation> m_installation;
     const QString m_profileRoot;
     Watchdog m_watchdog;
-    std::unique_ptr<InstancePool> m_pool; // made when LibreOffice is installed
+    std::unique_ptr<InstancePool> m_pool;      // made when LibreOffice is installed
+    std::unique_ptr<AheadConversions> m_ahead; // after the pool: cleared before it goes
+    bool m_inBatch = false;
 };
 
-std::unique_ptr<WordApplication> LibreOfficeEngine::create()
+// A document's turn in a batch that converts ahead: its instance starts only when the turn
+// has no result made ahead to use, or that result was made for another page or flavour.
+class TurnInstance final : public WordApplication
+{
+public:
+    explicit TurnInstance(LibreOfficeEngine& engine) : m_engine(engine) {}
+    ~TurnInstance() override = default;
+
+    QString name() override { return kProductName; }
+    std::unique_ptr<WordDocument> open(const QString& path) override;
+    void quit() override
+    {
+        if (m_instance)
+            m_instance->quit();
+    }
+
+    OfficeInstance& instance()
+    {
+        if (!m_instance)
+            m_instance = m_engine.startInstance();
+        return *m_instance;
+    }
+
+private:
+    LibreOfficeEngine& m_engine;
+    std::unique_ptr<OfficeInstance> m_instance;
+};
+
+// A document converted ahead, standing in for the one the turn opened.
+class AheadDocument final : public WordDocument
+{
+public:
+    AheadDocument(TurnInstance& turn, QString source, AheadResult result)
+        : m_turn(turn), m_source(std::move(source)), m_result(std::move(result))
+    {}
+
+    void saveAs(const QList<NamedArgument>& arguments) override
+    {
+        const auto [target, format] = SaveTarget(arguments);
+        if (m_result && target == m_result->made().outputPath &&
+            format == m_result->made().fileFormat && QFileInfo::exists(m_result->staging())) {
+            // CommitStaged removes the staging folder, whatever it finds there.
+            const QString staging = m_result->release();
+            m_result.reset();
+            CommitStaged(staging, target, kProductName);
+            return;
+        }
+        // Made for another page or flavour: this one is converted now.
+        m_result.reset();
+        m_turn.instance().open(m_source)->saveAs(arguments);
+    }
+
+private:
+    TurnInstance& m_turn;
+    const QString m_source;
+    std::optional<AheadResult> m_result;
+};
+
+std::unique_ptr<WordDocument> TurnInstance::open(const QString& path)
+{
+    if (AheadConversions* ahead = m_engine.ahead()) {
+        if (std::optional<AheadResult> result = ahead->take(path))
+            return std::make_unique<AheadDocument>(*this, path, std::move(*result));
+    }
+    // Nothing made ahead, or it failed: converted alone, now, and any failure is its own.
+    return instance().open(path);
+}
+
+void LibreOfficeEngine::checkInstallation() const
 {
     if (!m_installation)
         throw Failure(Failure::AutomationError,
@@ -159,162 +191,14 @@ std::unique_ptr<WordApplication> LibreOfficeEngine::create()
                            "stops on many documents. Please install the package "
                            "libreoffice-writer (sudo apt install libreoffice-writer), then start "
                            "Docuflume again."));
-    return std::make_unique<LibreOfficeInstance>(*this, m_pool->take());
 }
 
-void LibreOfficeInstance::guarded(const QString& what, const std::function<void()>& call)
+std::unique_ptr<WordApplication> LibreOfficeEngine::create()
 {
-    if (m_dead)
-        throw Failure(Failure::AutomationError, QStringLiteral("LibreOffice has stopped."));
-    const auto limit = m_engine.options().documentTimeLimit;
-    auto& watchdog = m_engine.watchdog();
-    watchdog.arm(m_process->pid(), limit);
-    std::optional<QString> stopped; // the bridge died: the office crashed, or the watchdog ended it
-    std::optional<QString> failed;  // the office answered with an error
-    try {
-        call();
-    } catch (const css::lang::DisposedException& error) {
-        stopped = toQ(error.Message);
-    } catch (const css::uno::Exception& error) {
-        failed = toQ(error.Message);
-    } catch (...) {
-        watchdog.disarm();
-        throw;
-    }
-    const bool timedOut = watchdog.disarm();
-    if (timedOut || stopped) {
-        m_dead = true;
-        m_process->kill();
-        if (timedOut)
-            throw Failure(
-                Failure::AutomationError,
-                QStringLiteral("LibreOffice did not finish %1 within %2 seconds and was stopped.")
-                    .arg(what)
-                    .arg(std::chrono::duration_cast<std::chrono::seconds>(limit).count()));
-        throw Failure(Failure::AutomationError,
-                      QStringLiteral("LibreOffice stopped while %1. %2").arg(what, *stopped));
-    }
-    if (failed)
-        throw Failure(Failure::AutomationError,
-                      QStringLiteral("LibreOffice failed %1: %2").arg(what, *failed));
-}
-
-std::unique_ptr<WordDocument> LibreOfficeInstance::open(const QString& path)
-{
-    const QFileInfo info(path);
-    const QString shown = info.fileName();
-    if (HasWordExtension(path) && info.isFile() && info.size() == 0)
-        throw Failure(Failure::AutomationError,
-                      QStringLiteral("%1 is empty: it is not a Word document.").arg(shown));
-
-    const auto arguments = properties({
-        property("Hidden", Any(true)),
-        property("ReadOnly", Any(true)),
-        property("MacroExecutionMode", Any(css::document::MacroExecMode::NEVER_EXECUTE)),
-        property("UpdateDocMode", Any(css::document::UpdateDocMode::NO_UPDATE)),
-        property("InteractionHandler", Any(makeDecliningHandler())),
-    });
-    Reference<css::lang::XComponent> component;
-    QString filter;
-    bool isText = false;
-    guarded(QStringLiteral("opening ") + shown, [&] {
-        component = m_desktop->loadComponentFromURL(
-            fileUrl(path), OUString::createFromAscii("_blank"), 0, arguments);
-        if (!component.is())
-            return;
-        m_documents.push_back(component);
-        const Reference<css::frame::XModel> model(component, UNO_QUERY);
-        if (model.is()) {
-            for (const auto& argument : model->getArgs()) {
-                if (argument.Name == "FilterName")
-                    filter = toQ(argument.Value.get<OUString>());
-            }
-        }
-        isText = Reference<css::text::XTextDocument>(component, UNO_QUERY).is();
-    });
-    if (!component.is())
-        throw Failure(Failure::AutomationError,
-                      QStringLiteral("%1 could not be opened: it is damaged, protected by a "
-                                     "password, or not a document.")
-                          .arg(shown));
-    qCDebug(lcConvert) << shown << "opened with" << filter;
-    if (!isText)
-        throw Failure(Failure::AutomationError,
-                      QStringLiteral("%1 is not a text document.").arg(shown));
-    if (!FilterFitsName(path, filter))
-        throw Failure(
-            Failure::AutomationError,
-            QStringLiteral("%1 is not a Word document (it reads as \"%2\").").arg(shown, filter));
-    return std::make_unique<LibreOfficeDocument>(*this, component);
-}
-
-void LibreOfficeDocument::saveAs(const QList<NamedArgument>& arguments)
-{
-    QString target;
-    std::optional<int> format;
-    for (const NamedArgument& argument : arguments) {
-        if (argument.name == QLatin1String("fileName"))
-            target = argument.value.toString();
-        else if (argument.name == QLatin1String("FileFormat"))
-            format = argument.value.toInt();
-    }
-    if (target.isEmpty() || (format != HtmlNormal && format != HtmlFiltered))
-        throw Failure(Failure::InvalidArgument,
-                      QStringLiteral("Invalid procedure call or argument"));
-
-    std::vector<css::beans::PropertyValue> list = {
-        property("FilterName", Any(toOU(kHtmlFilter))),
-        property("Overwrite", Any(true)),
-    };
-    if (format == HtmlFiltered)
-        list.push_back(property("FilterOptions", Any(toOU(kFilteredOptions))));
-    const QString name = QFileInfo(target).fileName();
-    // A failed or stopped save leaves nothing half-written, and an earlier output stays.
-    SaveStaged(target, kProductName, [&](const QString& stagedPage) {
-        m_instance.guarded(QStringLiteral("saving ") + name, [&] {
-            const Reference<css::frame::XStorable> storable(m_component, UNO_QUERY_THROW);
-            storable->storeToURL(fileUrl(stagedPage), properties(list));
-        });
-    });
-}
-
-void LibreOfficeInstance::quit()
-{
-    if (m_quit)
-        return;
-    m_quit = true;
-    if (!m_dead) {
-        // Closing a document can hang as well as terminating can.
-        m_engine.watchdog().arm(m_process->pid(), m_engine.options().quitTimeLimit);
-        try {
-            for (const auto& document : m_documents) {
-                const Reference<css::util::XCloseable> closeable(document, UNO_QUERY);
-                if (closeable.is())
-                    closeable->close(true);
-            }
-            m_documents.clear();
-            m_desktop->terminate();
-        } catch (const css::uno::Exception&) {
-            // The office is on its way out; it is ended below whatever it answered.
-        }
-        m_engine.watchdog().disarm();
-    }
-    forget();
-    m_engine.pool().retire(std::move(m_process));
-}
-
-void LibreOfficeInstance::forget()
-{
-    m_documents.clear();
-    m_desktop.clear();
-}
-
-LibreOfficeInstance::~LibreOfficeInstance()
-{
-    // An instance of ours never outlives its use, even when it was not quit.
-    forget();
-    if (m_process)
-        m_process->kill();
+    checkInstallation();
+    if (ahead())
+        return std::make_unique<TurnInstance>(*this);
+    return startInstance();
 }
 
 } // namespace

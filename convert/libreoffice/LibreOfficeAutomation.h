@@ -19,6 +19,10 @@ struct LibreOfficeOptions
     // Within a batch, start the next instance while the current one converts; every
     // document still gets a fresh instance of its own.
     bool startAhead = true;
+    // Within a batch that tells what comes next, how many of the coming documents are
+    // converted ahead at a time, each in an instance of its own: -1 for as many as this
+    // machine's cores and free memory allow, 0 for none.
+    int aheadInstances = -1;
     // Where the private profiles live; empty for the user's cache folder.
     QString profileRoot;
     // LibreOffice's program folder; empty for the installed one.

@@ -27,6 +27,12 @@ public:
     std::unique_ptr<WordApplication> attachRunning() override;
     void beginBatch() noexcept override { inBatch = true; }
     void endBatch() noexcept override { inBatch = false; }
+    int aheadCapacity() const noexcept override { return inBatch ? capacity : 0; }
+    void planAhead(const QList<PlannedExport>& next) noexcept override
+    {
+        plans << next;
+        plannedInBatch = plannedInBatch && inBatch;
+    }
 
     // Makes the `occurrence`-th call of `step` ("create", "open", "saveAs", "quit",
     // "attach", "name") fail; 0 makes every one fail.
@@ -39,6 +45,10 @@ public:
     QStringList opened; // the paths opened, in order
     int liveInstances = 0;
     bool inBatch = false; // between beginBatch() and endBatch()
+    // How many coming documents it asks to hear of, as an engine converting ahead does.
+    int capacity = 0;
+    QList<QList<PlannedExport>> plans; // every plan heard, in order
+    bool plannedInBatch = true;        // no plan came outside a batch
 
     bool missing = false; // create() fails: no word processor installed
     QString runningName;  // non-empty: attachRunning() finds one with this name

@@ -1,0 +1,314 @@
+#include "convert/libreoffice/AheadConversions.h"
+
+#include "convert/StagedSave.h"
+#include "convert/libreoffice/InstancePool.h"
+#include "convert/libreoffice/Watchdog.h"
+#include "shell/Failure.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <unistd.h>
+
+#include <algorithm>
+
+namespace docuflume::office {
+
+struct AheadConversions::Job
+{
+    PlannedExport what;
+    std::optional<fs::FileIdentity> identity; // of the source as its conversion began
+    QString staging;
+    Watchdog watchdog;
+    std::thread thread;
+    // Under m_mutex:
+    OfficeProcess* process = nullptr; // while the worker has an instance to stop
+    bool stopped = false;
+    bool ready = false;    // the page is written, or will not be
+    bool stored = false;   // it was written
+    bool finished = false; // the worker is done, its instance gone
+};
+
+AheadResult::~AheadResult()
+{
+    if (!m_staging.isEmpty())
+        QDir(m_staging).removeRecursively();
+}
+
+AheadResult::AheadResult(AheadResult&& other) noexcept
+    : m_made(std::move(other.m_made)), m_staging(std::exchange(other.m_staging, QString()))
+{}
+
+AheadConversions::AheadConversions(InstancePool& pool, InstanceLimits limits, int capacity)
+    : m_pool(pool), m_limits(limits), m_capacity(capacity)
+{}
+
+AheadConversions::~AheadConversions()
+{
+    clear();
+}
+
+void AheadConversions::plan(const QList<PlannedExport>& next)
+{
+    m_plan = next;
+    for (const PlannedExport& planned : next) {
+        // A program killed in the middle of a save left its staging here.
+        const QString folder = QFileInfo(planned.outputPath).absolutePath();
+        if (!m_cleanedFolders.contains(folder)) {
+            m_cleanedFolders.insert(folder);
+            RemoveLeftStaging(folder);
+        }
+    }
+    // Jobs for what is no longer planned go; each planned document keeps at most one.
+    std::vector<bool> wanted(m_jobs.size(), false);
+    for (const PlannedExport& planned : next) {
+        for (size_t j = 0; j < m_jobs.size(); ++j) {
+            if (!wanted[j] && m_jobs[j]->what == planned) {
+                wanted[j] = true;
+                break;
+            }
+        }
+    }
+    std::vector<std::unique_ptr<Job>> kept;
+    for (size_t j = 0; j < m_jobs.size(); ++j) {
+        if (wanted[j])
+            kept.push_back(std::move(m_jobs[j]));
+        else
+            drop(std::move(m_jobs[j]));
+    }
+    m_jobs = std::move(kept);
+    fill();
+}
+
+int AheadConversions::running()
+{
+    collect();
+    std::lock_guard lock(m_mutex);
+    return int(std::count_if(m_jobs.begin(), m_jobs.end(),
+                             [](const auto& job) { return !job->finished; }) +
+               m_ending.size());
+}
+
+void AheadConversions::collect()
+{
+    std::vector<std::unique_ptr<Job>> gone;
+    {
+        std::lock_guard lock(m_mutex);
+        for (auto& job : m_ending) {
+            if (job->finished)
+                gone.push_back(std::move(job));
+        }
+        std::erase(m_ending, nullptr);
+    }
+    for (const auto& job : gone)
+        job->thread.join();
+}
+
+void AheadConversions::fill()
+{
+    // The planned documents without a job, in the plan's order, while there is room.
+    std::vector<bool> used(m_jobs.size(), false);
+    int inFlight = running();
+    for (const PlannedExport& planned : m_plan) {
+        bool hasJob = false;
+        for (size_t j = 0; j < m_jobs.size() && !hasJob; ++j) {
+            if (!used[j] && m_jobs[j]->what == planned)
+                used[j] = hasJob = true;
+        }
+        if (hasJob)
+            continue;
+        if (inFlight >= m_capacity)
+            return;
+        if (startJob(planned)) {
+            used.push_back(true);
+            ++inFlight;
+        }
+    }
+}
+
+bool AheadConversions::startJob(const PlannedExport& what)
+{
+    const QString folder = QFileInfo(what.outputPath).absolutePath();
+    const auto identity = fs::fileIdentity(what.source);
+    if (!identity)
+        return false; // converted at its turn, which tells what is wrong with it
+    const std::optional<QString> staging = MakeStagingFolder(folder);
+    if (!staging)
+        return false;
+    std::unique_ptr<OfficeProcess> process;
+    try {
+        process = m_pool.launch();
+    } catch (const Failure&) {
+        QDir(*staging).removeRecursively();
+        return false; // converted at its turn
+    }
+    auto job = std::make_unique<Job>();
+    job->what = what;
+    job->identity = identity;
+    job->staging = *staging;
+    job->process = process.get();
+    Job* raw = job.get();
+    job->thread = std::thread([this, raw, owned = process.release()]() mutable {
+        convert(*raw, std::unique_ptr<OfficeProcess>(owned));
+    });
+    qCDebug(lcConvert) << "converting ahead:" << QFileInfo(what.source).fileName();
+    m_jobs.push_back(std::move(job));
+    return true;
+}
+
+void AheadConversions::convert(Job& job, std::unique_ptr<OfficeProcess> process)
+{
+    bool stored = false;
+    try {
+        job.watchdog.arm(process->pid(), std::chrono::duration_cast<std::chrono::milliseconds>(
+                                             std::chrono::seconds(kStartLimit)));
+        ReadyInstance ready;
+        try {
+            ready.desktop = reachDesktop(m_pool.installation(), *process, false);
+        } catch (const Failure&) {
+            job.watchdog.disarm();
+            throw;
+        }
+        if (job.watchdog.disarm())
+            throw Failure(Failure::AutomationError, QStringLiteral("LibreOffice did not start."));
+        ready.process = std::move(process);
+        OfficeInstance instance(std::move(ready), m_limits, job.watchdog);
+        try {
+            std::unique_ptr<WordDocument> document = instance.open(job.what.source);
+            static_cast<OfficeDocument&>(*document).store(
+                QDir(job.staging).filePath(QFileInfo(job.what.outputPath).fileName()),
+                job.what.fileFormat);
+            stored = true;
+        } catch (const Failure& failure) {
+            // Failed or stopped: the turn converts it again, alone.
+            qCDebug(lcConvert) << "ahead:" << failure.description();
+        } catch (...) {
+        }
+        qCDebug(lcConvert) << "made ahead:" << QFileInfo(job.what.source).fileName()
+                           << (stored ? "written" : "failed");
+        std::lock_guard lock(m_mutex);
+        job.stored = stored && !job.stopped;
+        job.ready = true;
+        job.process = nullptr;
+        m_finished.notify_all();
+        // Its page is written: the instance is killed as it goes out of scope, which spares
+        // its shutdown (that writes nothing kept: the profile is ours, the document read only).
+    } catch (...) {
+    }
+    std::lock_guard lock(m_mutex);
+    if (process) {
+        // It never came up.
+        job.process = nullptr;
+        process->kill();
+    }
+    job.ready = job.finished = true;
+    ++m_finishCount;
+    m_finished.notify_all();
+    // Its room goes to the next planned document, on the window's thread, even while the
+    // run waits for the user.
+    QMetaObject::invokeMethod(
+        &m_context, [this] { fill(); }, Qt::QueuedConnection);
+}
+
+void AheadConversions::drop(std::unique_ptr<Job> job)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        job->stopped = true;
+        if (job->process)
+            job->process->stop();
+    }
+    job->thread.join();
+    QDir(job->staging).removeRecursively();
+}
+
+std::optional<AheadResult> AheadConversions::take(const QString& source)
+{
+    // The job planned for this turn, else the first one made for this entry.
+    auto found = m_jobs.end();
+    if (!m_plan.isEmpty() && m_plan.front().source == source)
+        found = std::find_if(m_jobs.begin(), m_jobs.end(),
+                             [&](const auto& job) { return job->what == m_plan.front(); });
+    if (found == m_jobs.end())
+        found = std::find_if(m_jobs.begin(), m_jobs.end(),
+                             [&](const auto& job) { return job->what.source == source; });
+    if (found == m_jobs.end())
+        return std::nullopt;
+    Job& job = **found;
+    // While it converts, the others that finish make room for the next planned ones.
+    int seen = -1;
+    for (;;) {
+        {
+            std::unique_lock lock(m_mutex);
+            m_finished.wait(lock, [&] { return job.ready || m_finishCount != seen; });
+            if (job.ready)
+                break;
+            seen = m_finishCount;
+        }
+        fill();
+    }
+    // fill() may have added jobs: the iterator is stale by now. The job's instance may
+    // still be ending; it is collected once it has.
+    const auto at = std::find_if(m_jobs.begin(), m_jobs.end(),
+                                 [&](const auto& candidate) { return candidate.get() == &job; });
+    std::unique_ptr<Job> done = std::move(*at);
+    m_jobs.erase(at);
+    // Its turn has come: it is no longer to be made.
+    m_plan.removeOne(done->what);
+    bool stored = false;
+    {
+        std::lock_guard lock(m_mutex);
+        stored = job.stored;
+    }
+    const std::optional<fs::FileIdentity> identity = done->identity;
+    AheadResult result(done->what, std::exchange(done->staging, QString()));
+    m_ending.push_back(std::move(done)); // `job` may be gone after this
+    fill();
+    if (!stored || fs::fileIdentity(source) != identity)
+        return std::nullopt; // the result's staging goes with it
+    return result;
+}
+void AheadConversions::clear()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        for (const auto& job : m_jobs) {
+            job->stopped = true;
+            if (job->process)
+                job->process->stop();
+        }
+    }
+    for (const auto& job : m_jobs) {
+        job->thread.join();
+        QDir(job->staging).removeRecursively();
+    }
+    for (const auto& job : m_ending)
+        job->thread.join();
+    m_jobs.clear();
+    m_ending.clear();
+    m_plan.clear();
+    m_cleanedFolders.clear();
+}
+
+int AheadInstancesForThisMachine()
+{
+    const int cores = std::max(1, int(std::thread::hardware_concurrency()));
+    // Each instance takes some 100-250 MB with its document; leave a gigabyte to the rest of
+    // the desktop.
+    constexpr qint64 kPerInstance = 300, kLeftToOthers = 1024; // MB
+    qint64 availableMb = -1;
+    QFile meminfo(QStringLiteral("/proc/meminfo"));
+    if (meminfo.open(QIODevice::ReadOnly)) {
+        for (const QByteArray& line : meminfo.readAll().split('\n')) {
+            if (line.startsWith("MemAvailable:"))
+                availableMb = line.mid(13).trimmed().split(' ').first().toLongLong() / 1024;
+        }
+    }
+    if (availableMb < 0)
+        availableMb = qint64(::sysconf(_SC_AVPHYS_PAGES)) * ::sysconf(_SC_PAGESIZE) >> 20;
+    const int byMemory = int(std::max<qint64>(0, availableMb - kLeftToOthers) / kPerInstance);
+    return std::clamp(std::min(cores, byMemory), 0, 8);
+}
+
+} // namespace docuflume::office

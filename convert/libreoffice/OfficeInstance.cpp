@@ -1,0 +1,216 @@
+#include "convert/libreoffice/OfficeInstance.h"
+
+#include "convert/ExportDocument.h"
+#include "convert/StagedSave.h"
+#include "convert/libreoffice/DocumentKinds.h"
+#include "convert/libreoffice/Watchdog.h"
+#include "shell/Failure.h"
+
+#include <QFileInfo>
+
+#include <com/sun/star/document/MacroExecMode.hpp>
+#include <com/sun/star/document/UpdateDocMode.hpp>
+#include <com/sun/star/frame/XModel.hpp>
+#include <com/sun/star/frame/XStorable.hpp>
+#include <com/sun/star/lang/DisposedException.hpp>
+#include <com/sun/star/text/XTextDocument.hpp>
+#include <com/sun/star/util/XCloseable.hpp>
+
+namespace docuflume::office {
+
+using css::uno::Any;
+using css::uno::Reference;
+using css::uno::UNO_QUERY;
+using css::uno::UNO_QUERY_THROW;
+using rtl::OUString;
+
+const QString kProductName = QStringLiteral("LibreOffice");
+
+namespace {
+
+// The same export filter serves both flavours: "Filtered" asks it for clean XHTML with the
+// formatting in CSS. (The XSLT "XHTML Writer File" filter drops headers and pictures.)
+const QString kHtmlFilter = QStringLiteral("HTML (StarWriter)");
+const QString kFilteredOptions = QStringLiteral("XHTML");
+
+} // namespace
+
+OfficeInstance::OfficeInstance(ReadyInstance ready, InstanceLimits limits, Watchdog& watchdog,
+                               std::function<void(std::unique_ptr<OfficeProcess>)> retire)
+    : m_process(std::move(ready.process)), m_desktop(std::move(ready.desktop)), m_limits(limits),
+      m_watchdog(watchdog), m_retire(std::move(retire))
+{}
+
+QString OfficeInstance::name()
+{
+    return kProductName;
+}
+
+void OfficeInstance::guarded(const QString& what, const std::function<void()>& call)
+{
+    if (m_dead)
+        throw Failure(Failure::AutomationError, QStringLiteral("LibreOffice has stopped."));
+    m_watchdog.arm(m_process->pid(), m_limits.document);
+    std::optional<QString> stopped; // the bridge died: the office crashed, or the watchdog ended it
+    std::optional<QString> failed;  // the office answered with an error
+    try {
+        call();
+    } catch (const css::lang::DisposedException& error) {
+        stopped = toQ(error.Message);
+    } catch (const css::uno::Exception& error) {
+        failed = toQ(error.Message);
+    } catch (...) {
+        m_watchdog.disarm();
+        throw;
+    }
+    const bool timedOut = m_watchdog.disarm();
+    if (timedOut || stopped) {
+        m_dead = true;
+        m_process->kill();
+        if (timedOut)
+            throw Failure(
+                Failure::AutomationError,
+                QStringLiteral("LibreOffice did not finish %1 within %2 seconds and was stopped.")
+                    .arg(what)
+                    .arg(std::chrono::duration_cast<std::chrono::seconds>(m_limits.document)
+                             .count()));
+        throw Failure(Failure::AutomationError,
+                      QStringLiteral("LibreOffice stopped while %1. %2").arg(what, *stopped));
+    }
+    if (failed)
+        throw Failure(Failure::AutomationError,
+                      QStringLiteral("LibreOffice failed %1: %2").arg(what, *failed));
+}
+
+std::unique_ptr<WordDocument> OfficeInstance::open(const QString& path)
+{
+    const QFileInfo info(path);
+    const QString shown = info.fileName();
+    if (HasWordExtension(path) && info.isFile() && info.size() == 0)
+        throw Failure(Failure::AutomationError,
+                      QStringLiteral("%1 is empty: it is not a Word document.").arg(shown));
+
+    const auto arguments = properties({
+        property("Hidden", Any(true)),
+        property("ReadOnly", Any(true)),
+        property("MacroExecutionMode", Any(css::document::MacroExecMode::NEVER_EXECUTE)),
+        property("UpdateDocMode", Any(css::document::UpdateDocMode::NO_UPDATE)),
+        property("InteractionHandler", Any(makeDecliningHandler())),
+    });
+    Reference<css::lang::XComponent> component;
+    QString filter;
+    bool isText = false;
+    guarded(QStringLiteral("opening ") + shown, [&] {
+        component = m_desktop->loadComponentFromURL(
+            fileUrl(path), OUString::createFromAscii("_blank"), 0, arguments);
+        if (!component.is())
+            return;
+        m_documents.push_back(component);
+        const Reference<css::frame::XModel> model(component, UNO_QUERY);
+        if (model.is()) {
+            for (const auto& argument : model->getArgs()) {
+                if (argument.Name == "FilterName")
+                    filter = toQ(argument.Value.get<OUString>());
+            }
+        }
+        isText = Reference<css::text::XTextDocument>(component, UNO_QUERY).is();
+    });
+    if (!component.is())
+        throw Failure(Failure::AutomationError,
+                      QStringLiteral("%1 could not be opened: it is damaged, protected by a "
+                                     "password, or not a document.")
+                          .arg(shown));
+    qCDebug(lcConvert) << shown << "opened with" << filter;
+    if (!isText)
+        throw Failure(Failure::AutomationError,
+                      QStringLiteral("%1 is not a text document.").arg(shown));
+    if (!FilterFitsName(path, filter))
+        throw Failure(
+            Failure::AutomationError,
+            QStringLiteral("%1 is not a Word document (it reads as \"%2\").").arg(shown, filter));
+    return std::make_unique<OfficeDocument>(*this, component);
+}
+
+std::pair<QString, int> SaveTarget(const QList<NamedArgument>& arguments)
+{
+    QString target;
+    std::optional<int> format;
+    for (const NamedArgument& argument : arguments) {
+        if (argument.name == QLatin1String("fileName"))
+            target = argument.value.toString();
+        else if (argument.name == QLatin1String("FileFormat"))
+            format = argument.value.toInt();
+    }
+    if (target.isEmpty() || (format != HtmlNormal && format != HtmlFiltered))
+        throw Failure(Failure::InvalidArgument,
+                      QStringLiteral("Invalid procedure call or argument"));
+    return {target, *format};
+}
+
+void OfficeDocument::saveAs(const QList<NamedArgument>& arguments)
+{
+    const auto [target, format] = SaveTarget(arguments);
+    // A failed or stopped save leaves nothing half-written, and an earlier output stays.
+    SaveStaged(target, kProductName, [&](const QString& stagedPage) { store(stagedPage, format); });
+}
+
+void OfficeDocument::store(const QString& page, int fileFormat)
+{
+    std::vector<css::beans::PropertyValue> list = {
+        property("FilterName", Any(toOU(kHtmlFilter))),
+        property("Overwrite", Any(true)),
+    };
+    if (fileFormat == HtmlFiltered)
+        list.push_back(property("FilterOptions", Any(toOU(kFilteredOptions))));
+    m_instance.guarded(QStringLiteral("saving ") + QFileInfo(page).fileName(), [&] {
+        const Reference<css::frame::XStorable> storable(m_component, UNO_QUERY_THROW);
+        storable->storeToURL(fileUrl(page), properties(list));
+    });
+}
+
+void OfficeInstance::quit()
+{
+    if (m_quit)
+        return;
+    m_quit = true;
+    if (!m_dead) {
+        // Closing a document can hang as well as terminating can.
+        m_watchdog.arm(m_process->pid(), m_limits.quit);
+        try {
+            for (const auto& document : m_documents) {
+                const Reference<css::util::XCloseable> closeable(document, UNO_QUERY);
+                if (closeable.is())
+                    closeable->close(true);
+            }
+            m_documents.clear();
+            m_desktop->terminate();
+        } catch (const css::uno::Exception&) {
+            // The office is on its way out; it is ended below whatever it answered.
+        }
+        m_watchdog.disarm();
+    }
+    forget();
+    if (m_retire) {
+        m_retire(std::move(m_process));
+    } else {
+        if (!m_process->waitForExit(m_limits.quit))
+            m_process->kill();
+        m_process.reset();
+    }
+}
+
+void OfficeInstance::forget()
+{
+    m_documents.clear();
+    m_desktop.clear();
+}
+
+OfficeInstance::~OfficeInstance()
+{
+    // An instance of ours never outlives its use, even when it was not quit.
+    forget();
+    if (m_process)
+        m_process->kill();
+}
+
+} // namespace docuflume::office
