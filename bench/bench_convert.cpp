@@ -7,12 +7,15 @@
 //     does), from a profile seeded as an informed user would seed it (as the engine seeds
 //     its own), and
 //   - the command line once for all files (one office for the whole set: the floor).
-// Prints seconds per document for each set, and the peak memory of the engine's run
-// (its own and its instances' resident memory, summed: shared pages count once for each).
+// Prints seconds per document for each set, the processor time per document (of this
+// program and every office it ran), and the peak memory of the engine's run (its own and
+// its instances' resident memory, summed: shared pages count once for each).
 //
 //     bench_convert [DOCUMENT...]   the documents given, or else two sets of the shared
 //                                   corpus: its 20 smallest documents, and all of 20 KB to 2 MB
 //     bench_convert --memory N      peak memory of one batch of N documents (the corpus cycled)
+//     BENCH_AHEAD=K bench_convert   the engine with K converting ahead only, beside the
+//                                   command line (to read its log, say)
 
 #include "convert/ExportDocument.h"
 #include "convert/libreoffice/LibreOfficeAutomation.h"
@@ -28,6 +31,7 @@
 #include <QTemporaryDir>
 #include <QUrl>
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -102,9 +106,23 @@ private:
     std::thread m_thread;
 };
 
+// Processor time used so far by this program and by its children that have ended.
+double cpuSeconds()
+{
+    double total = 0;
+    for (int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
+        rusage usage{};
+        getrusage(who, &usage);
+        total += usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+                 (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    }
+    return total;
+}
+
 struct EngineRun
 {
     double perDocument = 0;
+    double cpuPerDocument = 0;
     qint64 peakMemory = 0;
     int failed = 0;
 };
@@ -151,7 +169,9 @@ EngineRun runEngine(const QStringList& documents, const QString& work, int ahead
     PeakMemory peak(options.profileRoot);
     QElapsedTimer timer;
     timer.start();
+    const double cpuBefore = cpuSeconds();
     run.failed = batch(documents);
+    run.cpuPerDocument = (cpuSeconds() - cpuBefore) / documents.size();
     run.perDocument = timer.nsecsElapsed() / 1e9 / documents.size();
     run.peakMemory = peak.stop();
     return run;
@@ -177,33 +197,45 @@ void benchSet(const char* title, const QStringList& documents,
 
     QElapsedTimer timer;
     timer.start();
+    double cpuBefore = cpuSeconds();
     runOffice(soffice,
               seeded +
                   QStringList{QStringLiteral("--outdir"), work.filePath(QStringLiteral("all"))} +
                   documents);
     const double floor = timer.nsecsElapsed() / 1e9 / n;
+    const double floorCpu = (cpuSeconds() - cpuBefore) / n;
 
     timer.restart();
+    cpuBefore = cpuSeconds();
     for (const QString& document : documents)
         runOffice(soffice, seeded + QStringList{QStringLiteral("--outdir"),
                                                 work.filePath(QStringLiteral("each")), document});
     const double perFile = timer.nsecsElapsed() / 1e9 / n;
+    const double perFileCpu = (cpuSeconds() - cpuBefore) / n;
 
     const auto show = [&](const QString& label, const EngineRun& run) {
-        std::printf("  %-48s %6.3f s/document  %5.2f x floor  peak %4lld MB  (%d failed)\n",
-                    qPrintable(label), run.perDocument, run.perDocument / floor,
+        std::printf("  %-44s %6.3f s/document  %5.2f x floor  cpu %5.3f s  peak %4lld MB  (%d "
+                    "failed)\n",
+                    qPrintable(label), run.perDocument, run.perDocument / floor, run.cpuPerDocument,
                     run.peakMemory >> 20, run.failed);
     };
+    if (const QByteArray only = qgetenv("BENCH_AHEAD"); !only.isEmpty()) {
+        // One engine run alone, to read its log: BENCH_AHEAD=2 bench_convert FILE...
+        show(QStringLiteral("engine, %1 converting ahead").arg(only.toInt()),
+             runEngine(documents, work.path(), only.toInt()));
+        return;
+    }
     show(QStringLiteral("engine, nothing converted ahead"), runEngine(documents, work.path(), 0));
     for (int ahead : {1, 2, 4})
         show(QStringLiteral("engine, %1 converting ahead").arg(ahead),
              runEngine(documents, work.path(), ahead));
     show(QStringLiteral("engine, as many ahead as it chooses"),
          runEngine(documents, work.path(), -1));
-    std::printf("  %-48s %6.3f s/document  %5.2f x floor\n",
-                "soffice --convert-to, once per file, seeded", perFile, perFile / floor);
-    std::printf("  %-48s %6.3f s/document  (the floor)\n",
-                "soffice --convert-to, once for all files", floor);
+    std::printf("  %-44s %6.3f s/document  %5.2f x floor  cpu %5.3f s\n",
+                "soffice --convert-to, once per file, seeded", perFile, perFile / floor,
+                perFileCpu);
+    std::printf("  %-44s %6.3f s/document  (the floor)   cpu %5.3f s\n",
+                "soffice --convert-to, once for all files", floor, floorCpu);
 }
 
 } // namespace

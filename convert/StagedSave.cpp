@@ -9,9 +9,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QSet>
 
 #include <atomic>
 #include <filesystem>
+#include <mutex>
 #include <system_error>
 
 namespace docuflume {
@@ -44,6 +46,19 @@ void RemoveLeftStaging(const QString& folder)
             continue;
         QDir(dir.filePath(name)).removeRecursively();
     }
+}
+
+void RemoveLeftStagingOnce(const QString& folder)
+{
+    static std::mutex mutex;
+    static QSet<QString> cleaned;
+    {
+        std::lock_guard lock(mutex);
+        if (cleaned.contains(folder))
+            return;
+        cleaned.insert(folder);
+    }
+    RemoveLeftStaging(folder);
 }
 
 void CommitStaged(const QString& stagingPath, const QString& target, const QString& writer)
@@ -90,6 +105,8 @@ void SaveStaged(const QString& target, const QString& writer,
         throw Failure(Failure::PathNotFound,
                       QStringLiteral("The folder %1 does not exist.").arg(folder.path()));
 
+    // A program killed in the middle of a save left its staging here.
+    RemoveLeftStagingOnce(folder.path());
     const std::optional<QString> staging = MakeStagingFolder(folder.path());
     if (!staging)
         throw Failure(Failure::PermissionDenied,

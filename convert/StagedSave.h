@@ -32,5 +32,7 @@ std::optional<QString> MakeStagingFolder(const QString& folder);
 // Removes the staging folders in `folder` that a program no longer running left behind
 // (one that was killed in the middle of a save).
 void RemoveLeftStaging(const QString& folder);
+// The same, the first time this program saves into `folder`.
+void RemoveLeftStagingOnce(const QString& folder);
 
 } // namespace docuflume

@@ -289,6 +289,34 @@ private Q_SLOTS:
         }
     }
 
+    // Closing the window in the middle of a run ends the batch (and so whatever the engine
+    // converts ahead) before the program ends.
+    void closingMidRunEndsTheBatchFirst()
+    {
+        struct Ending
+        {
+            int count = 0;
+            bool batchOpen = true;
+        };
+        auto ending = std::make_shared<Ending>(); // the window outlives this function
+        test::RecordingAutomation* word = &automation();
+        startWindow(m_platform->folder.path(), [ending, word] {
+            ++ending->count;
+            ending->batchOpen = word->inBatch;
+        });
+        text1()->setText(m_output);
+        add({"/d/1.doc", "/d/2.doc"});
+        m_form->show();
+        // The close lands in the second document's yield.
+        automation().onOpen = [this](const QString& path) {
+            if (path == QLatin1String("/d/1.doc"))
+                QTimer::singleShot(0, m_form.get(), [this] { m_form->close(); });
+        };
+        m_form->PushButton2_Click();
+        QCOMPARE(ending->count, 1);
+        QVERIFY(!ending->batchOpen);
+    }
+
     void missingWordReportsEachDocument()
     {
         add({"/d/1.doc", "/d/2.doc"});

@@ -430,6 +430,7 @@ private Q_SLOTS:
     {
         LibreOfficeOptions options;
         options.profileRoot = m_work.filePath(QStringLiteral("batch-profiles"));
+        options.aheadInstances = 0; // the single instance started ahead, as on one core
         const auto engine = makeLibreOfficeAutomation(options);
         engine->beginBatch();
         const auto convert = [&](const char* name) {
@@ -462,6 +463,7 @@ private Q_SLOTS:
     {
         LibreOfficeOptions options;
         options.profileRoot = m_work.filePath(QStringLiteral("restart-profiles"));
+        options.aheadInstances = 0; // the single instance started ahead, as on one core
         {
             std::vector<std::unique_ptr<office::ProfileLease>> fresh;
             for (int slot = 0; slot < 6; ++slot) {

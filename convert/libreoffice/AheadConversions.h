@@ -5,7 +5,6 @@
 #include "shell/FileSystem.h"
 
 #include <QObject>
-#include <QSet>
 
 #include <condition_variable>
 #include <memory>
@@ -86,7 +85,6 @@ private:
     QList<PlannedExport> m_plan;
     std::vector<std::unique_ptr<Job>> m_jobs;   // in the order they were started
     std::vector<std::unique_ptr<Job>> m_ending; // taken, their instances still ending
-    QSet<QString> m_cleanedFolders;             // stale staging removed from these this batch
 
     std::mutex m_mutex; // guards every job's state and `process`
     std::condition_variable m_finished;
@@ -94,7 +92,7 @@ private:
 };
 
 // How many documents to convert ahead at a time: one per core, as far as the memory free
-// now holds an instance for each, at most 8.
+// now holds an instance for each, at most 8; none when that is fewer than two.
 int AheadInstancesForThisMachine();
 
 } // namespace docuflume::office

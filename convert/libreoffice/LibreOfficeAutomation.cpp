@@ -84,8 +84,13 @@ public:
     }
     void planAhead(const QList<PlannedExport>& next) noexcept override
     {
-        if (m_inBatch && m_ahead && m_installation && m_installation->writerUi)
+        if (!m_inBatch || !m_ahead || !m_installation || !m_installation->writerUi)
+            return;
+        try {
             m_ahead->plan(next);
+        } catch (...) {
+            // Converting ahead is only a saving: each document is converted at its turn.
+        }
     }
 
     // A fresh instance, started now.
