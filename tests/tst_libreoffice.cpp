@@ -570,17 +570,33 @@ private Q_SLOTS:
         QVERIFY(now[4].contains(QStringLiteral("bad.docx")));
     }
 
+    // A program killed in the middle of a run takes its instances with it, those converting
+    // ahead too; the staging they were writing into is removed by the next save there.
     void instanceDiesWithItsProgram()
     {
         const QString root = m_work.filePath(QStringLiteral("killed-profiles"));
+        const QString out = m_work.filePath(QStringLiteral("killed-out"));
+        QVERIFY(QDir().mkpath(out));
         QProcess holder;
-        holder.start(QStringLiteral(HOLDINSTANCE), {root});
+        holder.start(QStringLiteral(HOLDINSTANCE),
+                     {root, m_own + QStringLiteral("/own.docx"), out});
         QVERIFY(holder.waitForReadyRead(60000));
         QCOMPARE(holder.readLine().trimmed(), QByteArray("ready"));
-        QCOMPARE(officeProcesses(root).size(), 1);
+        const QString left = QStringLiteral(".docuflume-%1-*").arg(holder.processId());
+        const auto staging = [&] { return QDir(out).entryList({left}, QDir::Dirs | QDir::Hidden); };
+        // Two converting ahead (as many as it may), the third waiting for room.
+        QCOMPARE(staging().size(), 2);
+        QVERIFY(!officeProcesses(root).isEmpty());
         holder.kill(); // no chance to clean up
         QVERIFY(holder.waitForFinished());
         QTRY_COMPARE(officeProcesses(root), QList<qint64>());
+        QCOMPARE(staging().size(), 2);
+
+        ExportDocument(
+            m_engine.get(), [] { return std::optional<int>(HtmlNormal); },
+            m_own + QStringLiteral("/own.rtf"), out + QStringLiteral("/after.htm"));
+        QCOMPARE(staging(), QStringList());
+        QVERIFY(QFile::exists(out + QStringLiteral("/after.htm")));
     }
 
     void startupCheckAndRunningOffice()
