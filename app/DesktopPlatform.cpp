@@ -2,7 +2,9 @@
 
 #include "app/SettingsStore.h"
 #include "convert/WordAutomation.h"
-#ifndef Q_OS_WIN
+#ifdef Q_OS_WIN
+#include "convert/com/WordComAutomation.h"
+#else
 #include "convert/libreoffice/LibreOfficeAutomation.h"
 #endif
 #include "shell/Chance.h"
@@ -12,7 +14,9 @@ namespace docuflume {
 
 DesktopPlatform::DesktopPlatform()
     : m_prompts(std::make_unique<QtPrompts>()), m_settings(makeUserSettingsStore()),
-#ifndef Q_OS_WIN
+#ifdef Q_OS_WIN
+      m_automation(makeWordComAutomation()),
+#else
       m_automation(makeLibreOfficeAutomation()),
 #endif
       m_clock(makeSystemClock()), m_random(makeStandardRandomSource()),

@@ -15,8 +15,12 @@ namespace {
 
 const QString kLocation = QStringLiteral("in Tessavoy2021/08/31.AddFolder.GetSubDirectories2016 ");
 
-// The platform's own path limit.
+// The platform's own path limit (Windows compilers need not define PATH_MAX).
+#ifdef _WIN32
+constexpr qsizetype kPathLimit = 260; // MAX_PATH
+#else
 constexpr qsizetype kPathLimit = PATH_MAX;
+#endif
 
 // Hidden + system + directory, with or without the reparse point: folders the system
 // keeps for itself.
