@@ -58,13 +58,9 @@ void AheadConversions::plan(const QList<PlannedExport>& next)
         RemoveLeftStagingOnce(QFileInfo(planned.outputPath).absolutePath());
     // Jobs for what is no longer planned go; each planned document keeps at most one.
     std::vector<bool> wanted(m_jobs.size(), false);
-    for (const PlannedExport& planned : next) {
-        for (size_t j = 0; j < m_jobs.size(); ++j) {
-            if (!wanted[j] && m_jobs[j]->what == planned) {
-                wanted[j] = true;
-                break;
-            }
-        }
+    for (const int job : jobsFor(next)) {
+        if (job >= 0)
+            wanted[size_t(job)] = true;
     }
     std::vector<std::unique_ptr<Job>> kept;
     for (size_t j = 0; j < m_jobs.size(); ++j) {
@@ -101,25 +97,31 @@ void AheadConversions::collect()
         job->thread.join();
 }
 
+std::vector<int> AheadConversions::jobsFor(const QList<PlannedExport>& planned) const
+{
+    std::vector<int> jobs;
+    std::vector<bool> used(m_jobs.size(), false);
+    for (const PlannedExport& entry : planned) {
+        int found = -1;
+        for (size_t j = 0; j < m_jobs.size() && found < 0; ++j) {
+            if (!used[j] && m_jobs[j]->what == entry) {
+                used[j] = true;
+                found = int(j);
+            }
+        }
+        jobs.push_back(found);
+    }
+    return jobs;
+}
+
 void AheadConversions::fill()
 {
     // The planned documents without a job, in the plan's order, while there is room.
-    std::vector<bool> used(m_jobs.size(), false);
+    const std::vector<int> jobs = jobsFor(m_plan);
     int inFlight = running();
-    for (const PlannedExport& planned : m_plan) {
-        bool hasJob = false;
-        for (size_t j = 0; j < m_jobs.size() && !hasJob; ++j) {
-            if (!used[j] && m_jobs[j]->what == planned)
-                used[j] = hasJob = true;
-        }
-        if (hasJob)
-            continue;
-        if (inFlight >= m_capacity)
-            return;
-        if (startJob(planned)) {
-            used.push_back(true);
+    for (qsizetype k = 0; k < m_plan.size() && inFlight < m_capacity; ++k) {
+        if (jobs[size_t(k)] < 0 && startJob(m_plan[k]))
             ++inFlight;
-        }
     }
 }
 
@@ -270,6 +272,7 @@ std::optional<AheadResult> AheadConversions::take(const QString& source)
         return std::nullopt; // the result's staging goes with it
     return result;
 }
+
 void AheadConversions::clear()
 {
     {

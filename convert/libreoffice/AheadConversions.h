@@ -70,6 +70,8 @@ public:
 private:
     struct Job;
 
+    // For each planned entry, the index of the job made for it, or -1; each job serves one.
+    std::vector<int> jobsFor(const QList<PlannedExport>& planned) const;
     void fill();
     bool startJob(const PlannedExport& what);
     void convert(Job& job, std::unique_ptr<OfficeProcess> process);
