@@ -16,6 +16,10 @@ rm -f build/docuflume_*.deb
 (cd build && cpack -G DEB >/dev/null)
 tests/package/check_package.sh build/docuflume_*.deb
 
+# The Windows program's sources, compiled with mingw-w64, and its Word automation driven
+# under Wine against a recording Word.
+tests/com/run_under_wine.sh build/wine
+
 scripts/build.sh build-asan -DDOCUFLUME_WERROR=ON -DDOCUFLUME_SANITIZE=ON -DDOCUFLUME_BUILD_BENCH=OFF
 (cd build-asan && LSAN_OPTIONS="suppressions=$PWD/../tests/lsan.supp" \
     ctest --output-on-failure --timeout 600)
