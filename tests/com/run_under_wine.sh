@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
-# Builds the COM automation layer's test and the recording Word with mingw-w64, and runs
-# the test under Wine, headless, in a Wine prefix of its own that is removed afterwards.
-# Skips that run, saying so, only where Wine cannot start.
-# Before that it compiles every source of the Windows program with the same compiler. Qt
-# for Windows cannot be had here, so they are compiled against this machine's Qt headers
-# (the same API) and not linked: that checks our Win32 and COM calls, the Windows branches
-# and what the Windows compiler lacks, not the program as a whole.
+# First compiles every source of the Windows program with mingw-w64. Qt for Windows cannot
+# be had here, so they are compiled against this machine's Qt headers (the same API) and not
+# linked: that checks our Win32 and COM calls, the Windows branches and what the Windows
+# compiler lacks, not the program as a whole.
+# Then builds the COM automation layer's test and the recording Word, and runs the test
+# under Wine, headless, in a Wine prefix of its own that is removed afterwards. Skips that
+# run, saying so, only where Wine cannot start.
 #   tests/com/run_under_wine.sh [BUILD_DIR]
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -13,7 +13,8 @@ cd "$(dirname "$0")/../.."
 out=${1:-build/wine}
 mkdir -p "$out"
 cxx=x86_64-w64-mingw32-g++-posix
-flags=(-std=c++20 -O1 -Wall -Wextra -Werror -static -I. -DUNICODE -D_UNICODE)
+common=(-std=c++20 -Wall -Wextra -Werror -I. -DUNICODE -D_UNICODE)
+flags=("${common[@]}" -O1 -static)
 libs=(-lole32 -loleaut32 -luuid)
 
 # The Windows program's sources: everything but the Linux engine and the POSIX calls.
@@ -22,8 +23,8 @@ mkdir -p "$out/generated"
 sed 's/@[A-Z_]*@/-/g' app/BuildConfig.h.in >"$out/generated/BuildConfig.h"
 find app convert doclist shell ui -name '*.cpp' -not -name '*_posix.cpp' \
     -not -path 'convert/libreoffice/*' -print0 | sort -z |
-    xargs -0 -n1 -P"$(nproc)" "$cxx" -std=c++20 -fsyntax-only -Wall -Wextra -Werror \
-        -DUNICODE -D_UNICODE -DQT_NO_CAST_FROM_ASCII -I. -I"$out/generated" \
+    xargs -0 -n1 -P"$(nproc)" "$cxx" "${common[@]}" -fsyntax-only \
+        -DQT_NO_KEYWORDS -DQT_NO_CAST_FROM_ASCII -I"$out/generated" \
         -isystem "$qt" -isystem "$qt/QtCore" -isystem "$qt/QtGui" -isystem "$qt/QtWidgets"
 echo "Compiled for Windows: the program's sources (against Qt's headers, not linked)"
 
