@@ -13,6 +13,7 @@ packages=(
     # The word processor, with Writer's user interface files (the nogui variant lacks
     # them, and the office then crashes on many documents), and its UNO SDK.
     libreoffice-writer libreoffice-dev
+    libxml2-dev # the HTML parser that reads the pages the office writes
     clang-format
     xvfb xauth # a virtual display for machines without one
 )

@@ -1,8 +1,8 @@
 // The file functions on real temporary folders: attributes, the open-as-file test, folder
 // listings, the desktop folder and the check of a saved page.
 
-#include "convert/SavedPageCheck.h"
-#include "convert/StagedSave.h"
+#include "convert/libreoffice/SavedPageCheck.h"
+#include "convert/libreoffice/StagedSave.h"
 #include "doclist/FolderWalk.h"
 #include "shell/Failure.h"
 #include "shell/FileSystem.h"
@@ -12,6 +12,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -289,6 +290,34 @@ private Q_SLOTS:
             << head + "<p>x</p><img src=\"a_htm_1.png\"/><span style=\"background: "
                       "url(&quot;a_htm_9.jpg&quot;)\"></span>"
             << QStringList{"a_htm_1.png"} << QStringList() << QStringLiteral("a_htm_9.jpg");
+        // The document's own text is never a reference, however much it reads like one.
+        QTest::newRow("text that reads like references")
+            << head + "<p>Enter the URL(s) of your sites below.</p><p>In Python: data = "
+                      "'abc'</p><p>&lt;img src=\"x.png\"&gt; background='y.gif' "
+                      "url(z.png)</p><pre>body { background: url(w.png) }</pre>"
+                      "<p style=\"font-family: 'url(v.png)'\">/* url(u.png) */</p>"
+            << QStringList() << QStringList() << QString();
+        QTest::newRow("references as a browser decodes them")
+            << head + "<img src=\"a&#95;htm&#x5f;1.png\"/><img src=\"b%5fhtm.png?x=1#top\"/>"
+                      "<link rel=\"Stylesheet\" href=\"s.css\"/><link rel=\"next\" "
+                      "href=\"n.css\"/><a href=\"other.htm\">x</a>"
+                      "<style>/* url(c1.png) */ p { background: url( \"c&amp;2.png\" ) } "
+                      "q { background: u\\72l(c\\33 .png) }</style>"
+                      "<span style=\"background: url(&quot;d.jpg&quot;)\"></span>"
+                      "<embed src=\"./e.svg\"/><script src=\"f.js\"></script>"
+            << QStringList()
+            << QStringList()
+            // (Entities mean nothing inside a style element.)
+            << QStringLiteral(
+                   "a_htm_1.png, b_htm.png, s.css, c&amp;2.png, c3.png, d.jpg, e.svg, f.js");
+        QTest::newRow("Filtered: XHTML with its declaration")
+            << QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE html PUBLIC "
+                          "\"-//W3C//DTD XHTML 1.1//EN\" "
+                          "\"http://www.w3.org/TR/xhtml11/DTD/xhtml11.dtd\">\n<html "
+                          "xmlns=\"http://www.w3.org/1999/xhtml\"><head><title/></head><body>"
+                          "<p>if (a &lt; b) { x = \"y.png\"; }</p><p><img "
+                          "src=\"a_htm_1.png\"/></p></body></html>")
+            << QStringList{"a_htm_1.png"} << QStringList() << QString();
         QTest::newRow("empty page")
             << QByteArray() << QStringList() << QStringList() << QStringLiteral("is empty");
         QTest::newRow("not valid UTF-8")
@@ -394,30 +423,47 @@ private Q_SLOTS:
         }
     }
 
-    // Staging a killed program left goes; that of a program still running, ours or another
-    // copy's, stays, and so does anything not named like staging.
+    // What a run that ended without tidying up (killed) left goes when the next run opens
+    // the ledger: its staging in every folder it noted, and its pipes' sockets. A live run's
+    // staging stays (its ledger is locked), and so does anything not named like staging.
     void leftStagingIsRemoved()
     {
-        // No process ever has the number pid_max.
-        QFile pidMax(QStringLiteral("/proc/sys/kernel/pid_max"));
-        QVERIFY(pidMax.open(QIODevice::ReadOnly));
-        const QString dead = QString::fromLatin1(pidMax.readAll().trimmed());
-        const QString ours = QString::number(QCoreApplication::applicationPid());
-        const QString running = QString::number(::getppid());
-        const QStringList kept{QStringLiteral(".docuflume-%1-1").arg(ours),
-                               QStringLiteral(".docuflume-%1-2").arg(running),
-                               QStringLiteral(".docuflume-notes"),
-                               QStringLiteral("docuflume-%1-1").arg(dead),
-                               QStringLiteral(".docuflume-%1-x").arg(dead)};
-        for (const QString& name : kept + QStringList{QStringLiteral(".docuflume-%1-7").arg(dead)})
-            touchFile(path(name + QStringLiteral("/a.htm")));
-        touchFile(path(QStringLiteral(".docuflume-%1-8").arg(dead))); // a file, not staging
-        RemoveLeftStaging(m_dir->path());
-        QStringList expected = kept + QStringList{QStringLiteral(".docuflume-%1-8").arg(dead)};
+        const QString root = path("root");
+        const QString dead = QStringLiteral("0123456789abcdef");
+        QVERIFY(QDir().mkpath(root + QStringLiteral("/runs")));
+        touchFile(root + QStringLiteral("/runs/") + dead + QStringLiteral(".lock"),
+                  (path("one") + u'\n' + path("two") + u'\n').toUtf8());
+        const QString socket =
+            QStringLiteral("/tmp/OSL_PIPE_%1_docuflume-%2-1").arg(::getuid()).arg(dead);
+        touchFile(socket);
+        StagingLedger live(root);
+        const auto staging = MakeStagingFolder(path("one"), &live);
+        QVERIFY(staging);
+        const QStringList kept{QFileInfo(*staging).fileName(), QStringLiteral(".docuflume-notes"),
+                               QStringLiteral("docuflume-%1-1").arg(dead)};
+        for (const QString& name : kept)
+            touchFile(path(QStringLiteral("one/") + name + QStringLiteral("/a.htm")));
+        for (const char* folder : {"one", "two"})
+            touchFile(path(folder) + QStringLiteral("/.docuflume-%1-77/a.htm").arg(dead));
+
+        const StagingLedger next(root);
+        QStringList expected = kept;
         expected.sort();
         QCOMPARE(
-            QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+            QDir(path("one")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
             expected);
+        QCOMPARE(
+            QDir(path("two")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+            QStringList());
+        QVERIFY(!QFile::exists(socket));
+        QVERIFY(!QFile::exists(root + QStringLiteral("/runs/") + dead + QStringLiteral(".lock")));
+        // Names are drawn at random and never repeat.
+        QSet<QString> names;
+        for (int k = 0; k < 50; ++k) {
+            const auto made = MakeStagingFolder(path("two"), &live);
+            QVERIFY(made && !names.contains(*made));
+            names.insert(*made);
+        }
     }
 
     void desktopFromTheUserDirs()

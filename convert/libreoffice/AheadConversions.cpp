@@ -1,7 +1,7 @@
 #include "convert/libreoffice/AheadConversions.h"
 
-#include "convert/StagedSave.h"
 #include "convert/libreoffice/InstancePool.h"
+#include "convert/libreoffice/StagedSave.h"
 #include "convert/libreoffice/Watchdog.h"
 #include "shell/Failure.h"
 
@@ -26,8 +26,10 @@ struct AheadConversions::Job
     // Under m_mutex:
     OfficeProcess* process = nullptr; // while the worker has an instance to stop
     bool stopped = false;
-    bool ready = false;    // the page is written, or will not be
-    bool stored = false;   // it was written
+    bool ready = false;             // the page is written, or will not be
+    bool stored = false;            // it was written, and is sound
+    std::optional<Failure> failure; // the office's answer, or its time limit
+    bool failedSaving = false;
     bool finished = false; // the worker is done, its instance gone
 };
 
@@ -38,11 +40,13 @@ AheadResult::~AheadResult()
 }
 
 AheadResult::AheadResult(AheadResult&& other) noexcept
-    : m_made(std::move(other.m_made)), m_staging(std::exchange(other.m_staging, QString()))
+    : m_made(std::move(other.m_made)), m_staging(std::exchange(other.m_staging, QString())),
+      m_failure(std::move(other.m_failure)), m_failedSaving(other.m_failedSaving)
 {}
 
-AheadConversions::AheadConversions(InstancePool& pool, InstanceLimits limits, int capacity)
-    : m_pool(pool), m_limits(limits), m_capacity(capacity)
+AheadConversions::AheadConversions(InstancePool& pool, InstanceLimits limits, int capacity,
+                                   StagingLedger* ledger)
+    : m_pool(pool), m_limits(limits), m_ledger(ledger), m_capacity(capacity)
 {}
 
 AheadConversions::~AheadConversions()
@@ -53,9 +57,6 @@ AheadConversions::~AheadConversions()
 void AheadConversions::plan(const QList<PlannedExport>& next)
 {
     m_plan = next;
-    // A program killed in the middle of a save left its staging here.
-    for (const PlannedExport& planned : next)
-        RemoveLeftStagingOnce(QFileInfo(planned.outputPath).absolutePath());
     // Jobs for what is no longer planned go; each planned document keeps at most one.
     std::vector<bool> wanted(m_jobs.size(), false);
     for (const int job : jobsFor(next)) {
@@ -131,7 +132,7 @@ bool AheadConversions::startJob(const PlannedExport& what)
     const auto identity = fs::fileIdentity(what.source);
     if (!identity)
         return false; // converted at its turn, which tells what is wrong with it
-    const std::optional<QString> staging = MakeStagingFolder(folder);
+    const std::optional<QString> staging = MakeStagingFolder(folder, m_ledger);
     if (!staging)
         return false;
     std::unique_ptr<OfficeProcess> process;
@@ -164,6 +165,8 @@ bool AheadConversions::startJob(const PlannedExport& what)
 void AheadConversions::convert(Job& job, std::unique_ptr<OfficeProcess> process)
 {
     bool stored = false;
+    std::optional<Failure> failure;
+    bool failedSaving = false;
     try {
         job.watchdog.arm(process->pid(), kStartLimit);
         ReadyInstance ready;
@@ -176,22 +179,39 @@ void AheadConversions::convert(Job& job, std::unique_ptr<OfficeProcess> process)
         if (job.watchdog.disarm())
             throw Failure(Failure::AutomationError, QStringLiteral("LibreOffice did not start."));
         ready.process = std::move(process);
-        OfficeInstance instance(std::move(ready), m_limits, job.watchdog);
+        OfficeInstance instance(std::move(ready), m_limits, job.watchdog, m_ledger);
+        bool opened = false;
         try {
             std::unique_ptr<WordDocument> document = instance.open(job.what.source);
+            opened = true;
             static_cast<OfficeDocument&>(*document).store(
                 QDir(job.staging).filePath(QFileInfo(job.what.outputPath).fileName()),
                 job.what.fileFormat);
-            stored = true;
-        } catch (const Failure& failure) {
-            // Failed or stopped: the turn converts it again, alone.
-            qCDebug(lcConvert) << "ahead:" << failure.description();
+            // Checked now, so that an unsound page is made again at its turn.
+            const auto problem = StagedPageProblem(job.staging, job.what.outputPath, kProductName);
+            stored = !problem;
+            if (problem)
+                qCDebug(lcConvert) << "ahead:" << *problem;
+        } catch (const Failure& answer) {
+            qCDebug(lcConvert) << "ahead:" << answer.description();
+            // What the office answered, and a time limit, stand; after a crash or a kill
+            // the turn converts the document again, alone.
+            if (instance.ended() != OfficeInstance::Ended::Crashed) {
+                failure = answer;
+                failedSaving = opened;
+            }
         } catch (...) {
         }
         qCDebug(lcConvert) << "made ahead:" << QFileInfo(job.what.source).fileName()
-                           << (stored ? "written" : "failed");
+                           << (stored    ? "written"
+                               : failure ? "refused"
+                                         : "to be made again");
         std::lock_guard lock(m_mutex);
         job.stored = stored && !job.stopped;
+        if (!job.stopped) {
+            job.failure = std::move(failure);
+            job.failedSaving = failedSaving;
+        }
         job.ready = true;
         job.process = nullptr;
         m_finished.notify_all();
@@ -228,11 +248,20 @@ void AheadConversions::drop(std::unique_ptr<Job> job)
 
 std::optional<AheadResult> AheadConversions::take(const QString& source)
 {
-    // The job planned for this turn, else the first one made for this entry.
+    // The turn leaves the plan, whatever was made for it.
+    std::optional<PlannedExport> turn;
+    const auto planned = std::find_if(m_plan.begin(), m_plan.end(), [&](const PlannedExport& next) {
+        return next.source == source;
+    });
+    if (planned != m_plan.end()) {
+        turn = *planned;
+        m_plan.erase(planned);
+    }
+    // The job made for this turn, else the first one made for this entry.
     auto found = m_jobs.end();
-    if (!m_plan.isEmpty() && m_plan.front().source == source)
+    if (turn)
         found = std::find_if(m_jobs.begin(), m_jobs.end(),
-                             [&](const auto& job) { return job->what == m_plan.front(); });
+                             [&](const auto& job) { return job->what == *turn; });
     if (found == m_jobs.end())
         found = std::find_if(m_jobs.begin(), m_jobs.end(),
                              [&](const auto& job) { return job->what.source == source; });
@@ -257,19 +286,23 @@ std::optional<AheadResult> AheadConversions::take(const QString& source)
                                  [&](const auto& candidate) { return candidate.get() == &job; });
     std::unique_ptr<Job> done = std::move(*at);
     m_jobs.erase(at);
-    // Its turn has come: it is no longer to be made.
-    m_plan.removeOne(done->what);
     bool stored = false;
+    std::optional<Failure> failure;
+    bool failedSaving = false;
     {
         std::lock_guard lock(m_mutex);
         stored = job.stored;
+        failure = job.failure;
+        failedSaving = job.failedSaving;
     }
     const std::optional<fs::FileIdentity> identity = done->identity;
     AheadResult result(done->what, std::exchange(done->staging, QString()));
     m_ending.push_back(std::move(done)); // `job` may be gone after this
     fill();
-    if (!stored || fs::fileIdentity(source) != identity)
+    if ((!stored && !failure) || fs::fileIdentity(source) != identity)
         return std::nullopt; // the result's staging goes with it
+    if (failure)
+        result.setFailure(std::move(*failure), failedSaving);
     return result;
 }
 

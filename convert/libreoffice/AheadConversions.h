@@ -2,6 +2,7 @@
 
 #include "convert/WordAutomation.h"
 #include "convert/libreoffice/OfficeInstance.h"
+#include "shell/Failure.h"
 #include "shell/FileSystem.h"
 
 #include <QObject>
@@ -18,8 +19,9 @@ namespace docuflume::office {
 
 class InstancePool;
 
-// A page converted ahead of its turn, waiting in a staging folder beside its target. It is
-// moved into place by CommitStaged, or removed with this object.
+// A document converted ahead of its turn: its page, waiting in a staging folder beside its
+// target (moved into place by CommitStaged, or removed with this object), or the failure
+// the office answered with, to be shown at the turn as if it had come then.
 class AheadResult
 {
 public:
@@ -35,9 +37,20 @@ public:
     // Hands the staging folder over to the caller, who moves it into place or removes it.
     QString release() { return std::exchange(m_staging, QString()); }
 
+    // The failure of the conversion, and whether it came from the save (else from opening).
+    const std::optional<Failure>& failure() const { return m_failure; }
+    bool failedSaving() const { return m_failedSaving; }
+    void setFailure(Failure failure, bool saving)
+    {
+        m_failure = std::move(failure);
+        m_failedSaving = saving;
+    }
+
 private:
     PlannedExport m_made;
     QString m_staging;
+    std::optional<Failure> m_failure;
+    bool m_failedSaving = false;
 };
 
 // Converts the documents a batch plans to convert next, ahead of their turn: each in a
@@ -51,7 +64,8 @@ private:
 class AheadConversions
 {
 public:
-    AheadConversions(InstancePool& pool, InstanceLimits limits, int capacity);
+    AheadConversions(InstancePool& pool, InstanceLimits limits, int capacity,
+                     StagingLedger* ledger);
     ~AheadConversions();
     AheadConversions(const AheadConversions&) = delete;
     AheadConversions& operator=(const AheadConversions&) = delete;
@@ -60,9 +74,11 @@ public:
 
     // The documents the run converts next, from the one at its turn on.
     void plan(const QList<PlannedExport>& next);
-    // The result made ahead for this entry, waiting for it while it converts; nothing when
-    // none was planned, it failed (the turn then converts it alone), or the file has
-    // changed since its conversion began.
+    // The turn of this entry has come: it leaves the plan, and the result made ahead for it
+    // is handed over, once it is ready (a page, or the failure the office answered with,
+    // a time limit among them). Nothing when none was made, the office crashed or was
+    // killed on it, its page was not sound (the turn then converts it alone), or the file
+    // has changed since its conversion began.
     std::optional<AheadResult> take(const QString& source);
     // Ends every instance converting ahead and removes every result not taken.
     void clear();
@@ -83,6 +99,7 @@ private:
     QObject m_context; // of the window's thread, for what the workers hand it
     InstancePool& m_pool;
     const InstanceLimits m_limits;
+    StagingLedger* const m_ledger;
     const int m_capacity;
     QList<PlannedExport> m_plan;
     std::vector<std::unique_ptr<Job>> m_jobs;   // in the order they were started

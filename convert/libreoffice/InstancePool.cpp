@@ -3,14 +3,14 @@
 #include "convert/libreoffice/Watchdog.h"
 #include "shell/Failure.h"
 
-#include <QCoreApplication>
-
 namespace docuflume::office {
 
-InstancePool::InstancePool(Installation installation, QString profileRoot, bool startAhead,
-                           std::chrono::milliseconds quitTimeLimit, Watchdog& watchdog)
+InstancePool::InstancePool(Installation installation, QString profileRoot, QString runId,
+                           bool startAhead, std::chrono::milliseconds quitTimeLimit,
+                           Watchdog& watchdog)
     : m_installation(std::move(installation)), m_profileRoot(std::move(profileRoot)),
-      m_startAhead(startAhead), m_quitTimeLimit(quitTimeLimit), m_watchdog(watchdog)
+      m_runId(std::move(runId)), m_startAhead(startAhead), m_quitTimeLimit(quitTimeLimit),
+      m_watchdog(watchdog)
 {
     m_reapTimer.setSingleShot(true);
     QObject::connect(&m_reapTimer, &QTimer::timeout, &m_reapTimer, [this] {
@@ -44,8 +44,7 @@ InstancePool::Spare::~Spare()
 std::unique_ptr<OfficeProcess> InstancePool::launch()
 {
     auto profile = ProfileLease::acquire(m_profileRoot, m_installation.version);
-    const QString pipe =
-        QStringLiteral("docuflume-%1-%2").arg(QCoreApplication::applicationPid()).arg(++m_launched);
+    const QString pipe = QStringLiteral("docuflume-%1-%2").arg(m_runId).arg(++m_launched);
     return OfficeProcess::start(m_installation, std::move(profile), pipe);
 }
 

@@ -32,7 +32,8 @@ struct ReadyInstance
 class InstancePool
 {
 public:
-    InstancePool(Installation installation, QString profileRoot, bool startAhead,
+    // `runId` names this run's pipes, so that a later run can find those it left.
+    InstancePool(Installation installation, QString profileRoot, QString runId, bool startAhead,
                  std::chrono::milliseconds quitTimeLimit, Watchdog& watchdog);
     ~InstancePool();
     InstancePool(const InstancePool&) = delete;
@@ -81,6 +82,7 @@ private:
 
     const Installation m_installation;
     const QString m_profileRoot;
+    const QString m_runId;
     const bool m_startAhead;
     const std::chrono::milliseconds m_quitTimeLimit;
     Watchdog& m_watchdog;

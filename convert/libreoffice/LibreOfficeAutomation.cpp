@@ -5,11 +5,11 @@
 
 #include "convert/libreoffice/LibreOfficeAutomation.h"
 
-#include "convert/StagedSave.h"
 #include "convert/libreoffice/AheadConversions.h"
 #include "convert/libreoffice/InstancePool.h"
 #include "convert/libreoffice/OfficeInstallation.h"
 #include "convert/libreoffice/OfficeInstance.h"
+#include "convert/libreoffice/StagedSave.h"
 #include "convert/libreoffice/Watchdog.h"
 #include "shell/Failure.h"
 
@@ -41,14 +41,19 @@ public:
                                                          : Installation::at(options.programFolder)),
           m_profileRoot(options.profileRoot.isEmpty() ? office::profileRoot() : options.profileRoot)
     {
-        if (!m_installation)
+        if (!m_installation || !m_installation->writerUi)
             return;
-        m_pool = std::make_unique<InstancePool>(*m_installation, m_profileRoot, options.startAhead,
-                                                options.quitTimeLimit, m_watchdog);
+        // What an earlier run that was killed left: its staging in the output folders, its
+        // pipes' sockets, its instances' temporary files.
+        m_ledger = std::make_unique<StagingLedger>(m_profileRoot);
+        tidyFreeProfiles(m_profileRoot);
+        m_pool =
+            std::make_unique<InstancePool>(*m_installation, m_profileRoot, m_ledger->runId(),
+                                           options.startAhead, options.quitTimeLimit, m_watchdog);
         const int ahead = options.aheadInstances < 0 ? AheadInstancesForThisMachine()
                                                      : std::min(options.aheadInstances, 16);
         if (ahead > 0)
-            m_ahead = std::make_unique<AheadConversions>(*m_pool, limits(), ahead);
+            m_ahead = std::make_unique<AheadConversions>(*m_pool, limits(), ahead, m_ledger.get());
     }
 
     QString productName() const override { return kProductName; }
@@ -97,7 +102,7 @@ public:
     std::unique_ptr<OfficeInstance> startInstance()
     {
         return std::make_unique<OfficeInstance>(
-            m_pool->take(), limits(), m_watchdog,
+            m_pool->take(), limits(), m_watchdog, m_ledger.get(),
             [this](std::unique_ptr<OfficeProcess> process) { m_pool->retire(std::move(process)); });
     }
     AheadConversions* ahead() { return m_inBatch ? m_ahead.get() : nullptr; }
@@ -110,7 +115,9 @@ private:
     const std::optional<Installation> m_installation;
     const QString m_profileRoot;
     Watchdog m_watchdog;
-    std::unique_ptr<InstancePool> m_pool;      // made when LibreOffice is installed
+    std::unique_ptr<StagingLedger> m_ledger;   // made when LibreOffice can be used; outlives
+                                               // every instance and staging folder below
+    std::unique_ptr<InstancePool> m_pool;      // made with the ledger
     std::unique_ptr<AheadConversions> m_ahead; // after the pool: cleared before it goes
     bool m_inBatch = false;
 };
@@ -154,8 +161,15 @@ public:
     void saveAs(const QList<NamedArgument>& arguments) override
     {
         const auto [target, format] = SaveTarget(arguments);
-        if (m_result && target == m_result->made().outputPath &&
-            format == m_result->made().fileFormat && QFileInfo::exists(m_result->staging())) {
+        const bool asked = m_result && target == m_result->made().outputPath &&
+                           format == m_result->made().fileFormat;
+        if (asked && m_result->failure()) {
+            // The save failed ahead, for this very page: it fails now in the same words.
+            const Failure failure = *m_result->failure();
+            m_result.reset();
+            throw failure;
+        }
+        if (asked && QFileInfo::exists(m_result->staging())) {
             // CommitStaged removes the staging folder, whatever it finds there.
             const QString staging = m_result->release();
             m_result.reset();
@@ -176,8 +190,12 @@ private:
 std::unique_ptr<WordDocument> TurnInstance::open(const QString& path)
 {
     if (AheadConversions* ahead = m_engine.ahead()) {
-        if (std::optional<AheadResult> result = ahead->take(path))
+        if (std::optional<AheadResult> result = ahead->take(path)) {
+            // The office refused it ahead: that answer is the turn's, with no second try.
+            if (result->failure() && !result->failedSaving())
+                throw Failure(*result->failure());
             return std::make_unique<AheadDocument>(*this, path, std::move(*result));
+        }
     }
     // Nothing made ahead, or it failed: converted alone, now, and any failure is its own.
     return instance().open(path);

@@ -3,6 +3,7 @@
 #include "BuildConfig.h"
 #include "shell/Failure.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -109,6 +110,45 @@ QString profileRoot()
            QStringLiteral("/docuflume/libreoffice");
 }
 
+QString temporaryFolder(const QString& profileFolder)
+{
+    return profileFolder + QStringLiteral("/tmp");
+}
+
+void tidyProfile(const QString& profileFolder)
+{
+    QDir temporary(temporaryFolder(profileFolder));
+    for (const QString& name : temporary.entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
+                                                   QDir::NoDotAndDotDot)) {
+        if (!QDir(temporary.filePath(name)).removeRecursively())
+            QFile::remove(temporary.filePath(name));
+    }
+    // The office names that pipe after an MD5 of its profile's URL as it was given, in
+    // UTF-16LE, each byte in hex without padding.
+    const QString url = QString::fromLatin1(QUrl::fromLocalFile(profileFolder).toEncoded());
+    const QByteArray digest = QCryptographicHash::hash(
+        QByteArray(reinterpret_cast<const char*>(url.utf16()), url.size() * 2),
+        QCryptographicHash::Md5);
+    QString hex;
+    for (const char byte : digest)
+        hex += QString::number(uchar(byte), 16);
+    QFile::remove(QStringLiteral("/tmp/OSL_PIPE_%1_SingleOfficeIPC_%2").arg(::getuid()).arg(hex));
+}
+
+void tidyFreeProfiles(const QString& root)
+{
+    for (int slot = 0; slot < kProfileSlots; ++slot) {
+        const QString folder = root + QStringLiteral("/profile-%1").arg(slot);
+        const QByteArray lockPath = QFile::encodeName(folder + QStringLiteral(".lock"));
+        const int fd = ::open(lockPath.constData(), O_RDWR | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            tidyProfile(folder);
+        ::close(fd);
+    }
+}
+
 std::unique_ptr<ProfileLease> ProfileLease::acquire(const QString& root, const QString& version)
 {
     if (!QDir().mkpath(root))
@@ -130,6 +170,7 @@ std::unique_ptr<ProfileLease> ProfileLease::acquire(const QString& root, const Q
             QDir(folder).removeRecursively();
             seedProfile(folder, version);
         }
+        tidyProfile(folder);
         return lease;
     }
     throw Failure(Failure::PermissionDenied,

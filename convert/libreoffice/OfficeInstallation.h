@@ -54,6 +54,14 @@ private:
     int m_lockFd;
 };
 
+// The folder an instance's temporary files go into, inside its profile folder.
+QString temporaryFolder(const QString& profileFolder);
+// Removes what an instance that has ended leaves of its own: its temporary files and the
+// socket of the pipe every office opens for its profile.
+void tidyProfile(const QString& profileFolder);
+// The same for every profile folder below `root` that no instance holds now.
+void tidyFreeProfiles(const QString& root);
+
 // True when this user runs a LibreOffice that is not one of ours (ours live below
 // `ourProfiles`).
 bool foreignOfficeRunning(const QString& ourProfiles);

@@ -1,11 +1,12 @@
 #include "convert/libreoffice/OfficeInstance.h"
 
 #include "convert/ExportDocument.h"
-#include "convert/StagedSave.h"
 #include "convert/libreoffice/DocumentKinds.h"
+#include "convert/libreoffice/StagedSave.h"
 #include "convert/libreoffice/Watchdog.h"
 #include "shell/Failure.h"
 
+#include <QDir>
 #include <QFileInfo>
 
 #include <com/sun/star/document/MacroExecMode.hpp>
@@ -36,9 +37,10 @@ const QString kFilteredOptions = QStringLiteral("XHTML");
 } // namespace
 
 OfficeInstance::OfficeInstance(ReadyInstance ready, InstanceLimits limits, Watchdog& watchdog,
+                               StagingLedger* ledger,
                                std::function<void(std::unique_ptr<OfficeProcess>)> retire)
     : m_process(std::move(ready.process)), m_desktop(std::move(ready.desktop)), m_limits(limits),
-      m_watchdog(watchdog), m_retire(std::move(retire))
+      m_watchdog(watchdog), m_ledger(ledger), m_retire(std::move(retire))
 {}
 
 QString OfficeInstance::name()
@@ -46,26 +48,30 @@ QString OfficeInstance::name()
     return kProductName;
 }
 
-void OfficeInstance::guarded(const QString& what, const std::function<void()>& call)
+void OfficeInstance::guarded(const QString& what, const std::function<void()>& call,
+                             const std::function<QString()>& refused)
 {
-    if (m_dead)
-        throw Failure(Failure::AutomationError, QStringLiteral("LibreOffice has stopped."));
+    if (m_ended != Ended::No)
+        throw Failure(Failure::AutomationError,
+                      QStringLiteral("LibreOffice stopped while %1.").arg(what));
     m_watchdog.arm(m_process->pid(), m_limits.document);
-    std::optional<QString> stopped; // the bridge died: the office crashed, or the watchdog ended it
-    std::optional<QString> failed;  // the office answered with an error
+    bool stopped = false;          // the bridge died: the office crashed, or the watchdog ended it
+    std::optional<QString> failed; // the office answered with an error
     try {
         call();
-    } catch (const css::lang::DisposedException& error) {
-        stopped = toQ(error.Message);
+    } catch (const css::lang::DisposedException&) {
+        stopped = true;
     } catch (const css::uno::Exception& error) {
-        failed = toQ(error.Message);
+        // Its own words name its source files and exceptions: kept for the log only.
+        qCDebug(lcConvert) << what << "failed:" << toQ(error.Message);
+        failed = refused();
     } catch (...) {
         m_watchdog.disarm();
         throw;
     }
     const bool timedOut = m_watchdog.disarm();
     if (timedOut || stopped) {
-        m_dead = true;
+        m_ended = timedOut ? Ended::TimedOut : Ended::Crashed;
         m_process->kill();
         if (timedOut)
             throw Failure(
@@ -75,59 +81,72 @@ void OfficeInstance::guarded(const QString& what, const std::function<void()>& c
                     .arg(std::chrono::duration_cast<std::chrono::seconds>(m_limits.document)
                              .count()));
         throw Failure(Failure::AutomationError,
-                      QStringLiteral("LibreOffice stopped while %1. %2").arg(what, *stopped));
+                      QStringLiteral("LibreOffice stopped while %1.").arg(what));
     }
     if (failed)
-        throw Failure(Failure::AutomationError,
-                      QStringLiteral("LibreOffice failed %1: %2").arg(what, *failed));
+        throw Failure(Failure::AutomationError, *failed);
 }
 
 std::unique_ptr<WordDocument> OfficeInstance::open(const QString& path)
 {
     const QFileInfo info(path);
-    const QString shown = info.fileName();
+    const QString shown = info.fileName().isEmpty() ? path : info.fileName();
+    // What the office would answer only in words of its own internals.
+    if (!info.exists())
+        throw Failure(Failure::AutomationError,
+                      QStringLiteral("%1 could not be found.").arg(QDir::toNativeSeparators(path)));
+    if (info.isDir())
+        throw Failure(Failure::AutomationError,
+                      QStringLiteral("%1 is a folder, not a document.").arg(shown));
+    if (!info.isReadable())
+        throw Failure(Failure::AutomationError,
+                      QStringLiteral("%1 cannot be read: permission denied.").arg(shown));
     if (HasWordExtension(path) && info.isFile() && info.size() == 0)
         throw Failure(Failure::AutomationError,
                       QStringLiteral("%1 is empty: it is not a Word document.").arg(shown));
 
+    const DecliningHandler handler = makeDecliningHandler();
     const auto arguments = properties({
         property("Hidden", Any(true)),
         property("ReadOnly", Any(true)),
         property("MacroExecutionMode", Any(css::document::MacroExecMode::NEVER_EXECUTE)),
         property("UpdateDocMode", Any(css::document::UpdateDocMode::NO_UPDATE)),
-        property("InteractionHandler", Any(makeDecliningHandler())),
+        property("InteractionHandler", Any(handler.handler)),
     });
+    const QString damaged = QStringLiteral("%1 is damaged or is not a Word document.").arg(shown);
+    const auto refusal = [&] {
+        return handler.asked->password ? QStringLiteral("%1 is protected by a password.").arg(shown)
+                                       : damaged;
+    };
     Reference<css::lang::XComponent> component;
     QString filter;
     bool isText = false;
-    guarded(QStringLiteral("opening ") + shown, [&] {
-        component = m_desktop->loadComponentFromURL(
-            fileUrl(path), OUString::createFromAscii("_blank"), 0, arguments);
-        if (!component.is())
-            return;
-        m_documents.push_back(component);
-        const Reference<css::frame::XModel> model(component, UNO_QUERY);
-        if (model.is()) {
-            for (const auto& argument : model->getArgs()) {
-                if (argument.Name == "FilterName")
-                    filter = toQ(argument.Value.get<OUString>());
+    guarded(
+        QStringLiteral("converting ") + shown,
+        [&] {
+            component = m_desktop->loadComponentFromURL(
+                fileUrl(path), OUString::createFromAscii("_blank"), 0, arguments);
+            if (!component.is())
+                return;
+            m_documents.push_back(component);
+            const Reference<css::frame::XModel> model(component, UNO_QUERY);
+            if (model.is()) {
+                for (const auto& argument : model->getArgs()) {
+                    if (argument.Name == "FilterName")
+                        filter = toQ(argument.Value.get<OUString>());
+                }
             }
-        }
-        isText = Reference<css::text::XTextDocument>(component, UNO_QUERY).is();
-    });
+            isText = Reference<css::text::XTextDocument>(component, UNO_QUERY).is();
+        },
+        refusal);
     if (!component.is())
-        throw Failure(Failure::AutomationError,
-                      QStringLiteral("%1 could not be opened: it is damaged, protected by a "
-                                     "password, or not a document.")
-                          .arg(shown));
+        throw Failure(Failure::AutomationError, refusal());
     qCDebug(lcConvert) << shown << "opened with" << filter;
     if (!isText)
         throw Failure(Failure::AutomationError,
                       QStringLiteral("%1 is not a text document.").arg(shown));
     if (!FilterFitsName(path, filter))
-        throw Failure(
-            Failure::AutomationError,
-            QStringLiteral("%1 is not a Word document (it reads as \"%2\").").arg(shown, filter));
+        throw Failure(Failure::AutomationError, damaged);
     return std::make_unique<OfficeDocument>(*this, component);
 }
 
@@ -151,7 +170,9 @@ void OfficeDocument::saveAs(const QList<NamedArgument>& arguments)
 {
     const auto [target, format] = SaveTarget(arguments);
     // A failed or stopped save leaves nothing half-written, and an earlier output stays.
-    SaveStaged(target, kProductName, [&](const QString& stagedPage) { store(stagedPage, format); });
+    SaveStaged(
+        target, kProductName, [&](const QString& stagedPage) { store(stagedPage, format); },
+        m_instance.ledger());
 }
 
 void OfficeDocument::store(const QString& page, int fileFormat)
@@ -162,10 +183,14 @@ void OfficeDocument::store(const QString& page, int fileFormat)
     };
     if (fileFormat == HtmlFiltered)
         list.push_back(property("FilterOptions", Any(toOU(kFilteredOptions))));
-    m_instance.guarded(QStringLiteral("saving ") + QFileInfo(page).fileName(), [&] {
-        const Reference<css::frame::XStorable> storable(m_component, UNO_QUERY_THROW);
-        storable->storeToURL(fileUrl(page), properties(list));
-    });
+    const QString name = QFileInfo(page).fileName();
+    m_instance.guarded(
+        QStringLiteral("saving ") + name,
+        [&] {
+            const Reference<css::frame::XStorable> storable(m_component, UNO_QUERY_THROW);
+            storable->storeToURL(fileUrl(page), properties(list));
+        },
+        [&] { return QStringLiteral("LibreOffice could not save %1.").arg(name); });
 }
 
 void OfficeInstance::quit()
@@ -173,7 +198,7 @@ void OfficeInstance::quit()
     if (m_quit)
         return;
     m_quit = true;
-    if (!m_dead) {
+    if (m_ended == Ended::No) {
         // Closing a document can hang as well as terminating can.
         m_watchdog.arm(m_process->pid(), m_limits.quit);
         try {

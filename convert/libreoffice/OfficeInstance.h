@@ -3,6 +3,8 @@
 #include "convert/WordAutomation.h"
 #include "convert/libreoffice/InstancePool.h"
 
+#include "convert/libreoffice/StagedSave.h"
+
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -26,6 +28,7 @@ public:
     // Once told to end, the process is handed to `retire`; without one, it is waited for
     // here within the quit limit, and killed after it.
     OfficeInstance(ReadyInstance ready, InstanceLimits limits, Watchdog& watchdog,
+                   StagingLedger* ledger,
                    std::function<void(std::unique_ptr<OfficeProcess>)> retire = {});
     ~OfficeInstance() override;
 
@@ -34,8 +37,16 @@ public:
     void quit() override;
 
     // Runs a call into the office under the watchdog; a call that outlives the limit, or
-    // an office that dies under it, becomes a Failure.
-    void guarded(const QString& what, const std::function<void()>& call);
+    // an office that dies under it, becomes a Failure that says so, and an error the office
+    // answers becomes a Failure in the words of `refused`. `what` is what the call does
+    // ("converting report.docx").
+    void guarded(const QString& what, const std::function<void()>& call,
+                 const std::function<QString()>& refused);
+
+    // How the instance ended before it was quit, if it did.
+    enum class Ended { No, Crashed, TimedOut };
+    Ended ended() const { return m_ended; }
+    StagingLedger* ledger() const { return m_ledger; }
 
 private:
     void forget();
@@ -44,9 +55,10 @@ private:
     css::uno::Reference<css::frame::XDesktop2> m_desktop;
     const InstanceLimits m_limits;
     Watchdog& m_watchdog;
+    StagingLedger* const m_ledger;
     const std::function<void(std::unique_ptr<OfficeProcess>)> m_retire;
     std::vector<css::uno::Reference<css::lang::XComponent>> m_documents;
-    bool m_dead = false;
+    Ended m_ended = Ended::No;
     bool m_quit = false;
 };
 

@@ -2,6 +2,7 @@
 
 #include "shell/Failure.h"
 
+#include <QDir>
 #include <QFile>
 #include <QUrl>
 
@@ -84,7 +85,7 @@ private:
 
 // Forks and executes argv[0]; returns once the child runs the program (or throws when it
 // could not), so that a started instance is visible as the office from the start.
-pid_t forkOffice(std::vector<char*> argv)
+pid_t forkOffice(std::vector<char*> argv, std::vector<char*> environment)
 {
     int ready[2];
     if (::pipe2(ready, O_CLOEXEC) != 0)
@@ -111,7 +112,7 @@ pid_t forkOffice(std::vector<char*> argv)
             ::close_range(3, tell - 1, 0);
         ::close_range(tell + 1, ~0U, 0);
         // The program's own path as argv[0]: LibreOffice finds its installation from it.
-        ::execv(argv[0], argv.data());
+        ::execve(argv[0], argv.data(), environment.data());
         const int error = errno;
         [[maybe_unused]] const auto written = ::write(ready[1], &error, sizeof error);
         ::_exit(127);
@@ -184,7 +185,22 @@ pid_t OfficeProcess::spawn(const std::vector<QByteArray>& extraArguments)
     for (QByteArray& argument : arguments)
         argv.push_back(argument.data());
     argv.push_back(nullptr);
-    return Launcher::instance().run([&argv] { return forkOffice(argv); });
+    // The office's temporary files go into a folder of the instance's own, emptied when it
+    // has ended: one that is killed leaves its own behind otherwise.
+    const QString temporary = temporaryFolder(m_profile->folder());
+    QDir().mkpath(temporary);
+    std::vector<QByteArray> variables;
+    for (char** variable = environ; *variable; ++variable) {
+        if (std::strncmp(*variable, "TMPDIR=", 7) != 0)
+            variables.emplace_back(*variable);
+    }
+    variables.push_back("TMPDIR=" + QFile::encodeName(temporary));
+    std::vector<char*> environment;
+    for (QByteArray& variable : variables)
+        environment.push_back(variable.data());
+    environment.push_back(nullptr);
+    return Launcher::instance().run(
+        [&argv, &environment] { return forkOffice(argv, environment); });
 }
 
 void OfficeProcess::launch()
@@ -248,8 +264,9 @@ void OfficeProcess::kill()
 
 void OfficeProcess::cleanUp()
 {
-    // A killed instance leaves its pipe's socket behind.
+    // A killed instance leaves its pipes' sockets and its temporary files behind.
     QFile::remove(QStringLiteral("/tmp/OSL_PIPE_%1_%2").arg(::getuid()).arg(m_pipeName));
+    tidyProfile(m_profile->folder());
 }
 
 OfficeProcess::~OfficeProcess()

@@ -33,12 +33,18 @@ using css::uno::Reference;
 using css::uno::UNO_QUERY;
 using rtl::OUString;
 
-class DecliningHandler final : public cppu::WeakImplHelper1<css::task::XInteractionHandler>
+class Decliner final : public cppu::WeakImplHelper1<css::task::XInteractionHandler>
 {
 public:
+    explicit Decliner(std::shared_ptr<QuestionsAsked> asked) : m_asked(std::move(asked)) {}
+
     void SAL_CALL handle(const Reference<css::task::XInteractionRequest>& request) override
     {
         const Any what = request->getRequest();
+        // Every password request of the office's (for its own formats and for Word's) is
+        // named so.
+        if (toQ(what.getValueTypeName()).contains(QLatin1String("PasswordRequest")))
+            m_asked->password = true;
         css::task::ErrorCodeRequest errorCode;
         const bool warning = (what >>= errorCode) && (sal_uInt32(errorCode.ErrCode) & 0x80000000u);
         Reference<css::task::XInteractionContinuation> abort;
@@ -56,6 +62,9 @@ public:
         else if (abort.is())
             abort->select();
     }
+
+private:
+    const std::shared_ptr<QuestionsAsked> m_asked;
 };
 
 // The UNO runtime of this process, bootstrapped once against the installation's types.
@@ -150,9 +159,10 @@ OUString fileUrl(const QString& path)
         QString::fromLatin1(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toEncoded()));
 }
 
-Reference<css::task::XInteractionHandler> makeDecliningHandler()
+DecliningHandler makeDecliningHandler()
 {
-    return new DecliningHandler;
+    auto asked = std::make_shared<QuestionsAsked>();
+    return {new Decliner(asked), asked};
 }
 
 Reference<css::frame::XDesktop2> reachDesktop(const Installation& installation,

@@ -11,7 +11,9 @@
 #include <com/sun/star/frame/XDesktop2.hpp>
 #include <com/sun/star/task/XInteractionHandler.hpp>
 
+#include <atomic>
 #include <chrono>
+#include <memory>
 #include <vector>
 
 namespace docuflume::office {
@@ -33,9 +35,20 @@ css::uno::Sequence<css::beans::PropertyValue>
 properties(const std::vector<css::beans::PropertyValue>& list);
 rtl::OUString fileUrl(const QString& path);
 
+// What the office asked while loading a document.
+struct QuestionsAsked
+{
+    std::atomic<bool> password{false}; // the document is encrypted
+};
+
 // Answers every question the office would ask the user: warnings are passed, anything else
 // (a password, a repair, a format to choose) is declined, so the load fails at once.
-css::uno::Reference<css::task::XInteractionHandler> makeDecliningHandler();
+struct DecliningHandler
+{
+    css::uno::Reference<css::task::XInteractionHandler> handler;
+    std::shared_ptr<QuestionsAsked> asked;
+};
+DecliningHandler makeDecliningHandler();
 
 // Connects to the office `process` runs, once it listens, and returns its desktop. With
 // `warm`, the word processor is loaded too, so that the first document opens as fast as

@@ -1,0 +1,376 @@
+#include "convert/libreoffice/HtmlPage.h"
+
+#include <QFileInfo>
+#include <QUrl>
+
+#include <libxml/HTMLparser.h>
+#include <libxml/parser.h>
+#include <libxml/tree.h>
+
+#include <memory>
+#include <mutex>
+
+namespace docuflume {
+namespace {
+
+constexpr int kHtmlOptions =
+    HTML_PARSE_RECOVER | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING | HTML_PARSE_NONET;
+
+struct DocFree
+{
+    void operator()(xmlDoc* doc) const { xmlFreeDoc(doc); }
+};
+using Doc = std::unique_ptr<xmlDoc, DocFree>;
+
+QString text(const xmlChar* value)
+{
+    return value ? QString::fromUtf8(reinterpret_cast<const char*>(value)) : QString();
+}
+
+bool named(const xmlNode* node, const char* name)
+{
+    return node->name && xmlStrcasecmp(node->name, BAD_CAST name) == 0;
+}
+
+QString attribute(const xmlNode* node, const char* name)
+{
+    xmlChar* value = xmlGetProp(node, BAD_CAST name);
+    QString result = text(value);
+    xmlFree(value);
+    return result;
+}
+
+QString content(const xmlNode* node)
+{
+    xmlChar* value = xmlNodeGetContent(node);
+    QString result = text(value);
+    xmlFree(value);
+    return result;
+}
+
+// The encoding an XML declaration names: the declaration alone, read by the XML parser.
+QByteArray xmlDeclarationEncoding(const xmlNode* declaration)
+{
+    // The HTML parser ends the declaration at its ">", so its "?" is part of the content.
+    const QByteArray source = "<?xml " + content(declaration).toUtf8() + "><r/>";
+    const Doc doc(xmlReadMemory(source.constData(), int(source.size()), nullptr, "UTF-8",
+                                XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_NONET));
+    return doc && doc->encoding ? QByteArray(reinterpret_cast<const char*>(doc->encoding))
+                                : QByteArray();
+}
+
+// The file in the page's own folder that a url names, as a browser resolves it against
+// the page; nothing when it names a file elsewhere or a resource of another kind.
+QString localFile(QString url)
+{
+    url = url.trimmed();
+    // What a browser drops from a url before reading it.
+    url.remove(u'\t').remove(u'\n').remove(u'\r');
+    if (url.isEmpty() || url.startsWith(u'#'))
+        return {};
+    // For file urls a browser reads a backslash as a slash.
+    url.replace(u'\\', u'/');
+    const QUrl base = QUrl::fromLocalFile(QStringLiteral("/page-folder/page.htm"));
+    const QUrl resolved = base.resolved(QUrl(url, QUrl::TolerantMode));
+    if (!resolved.isLocalFile() || !resolved.host().isEmpty())
+        return {};
+    const QString path = resolved.toLocalFile();
+    if (QFileInfo(path).absolutePath() != QLatin1String("/page-folder"))
+        return {};
+    return QFileInfo(path).fileName();
+}
+
+class Reader
+{
+public:
+    explicit Reader(HtmlPage& page) : m_page(page) {}
+
+    void walk(const xmlNode* node, bool inPre)
+    {
+        for (; node; node = node->next) {
+            switch (node->type) {
+            case XML_TEXT_NODE:
+                addText(text(node->content), inPre);
+                break;
+            case XML_ELEMENT_NODE:
+                element(node, inPre);
+                break;
+            default: // comments, processing instructions, the doctype
+                break;
+            }
+        }
+    }
+
+    void finish() { endLine(); }
+
+private:
+    void element(const xmlNode* node, bool inPre)
+    {
+        references(node);
+        if (named(node, "style")) {
+            for (const QString& url : CssUrls(content(node)))
+                addFile(url);
+            return;
+        }
+        if (named(node, "head") || named(node, "script") || named(node, "title") ||
+            named(node, "noscript") || named(node, "template"))
+            return;
+        if (named(node, "br")) {
+            endLine();
+            return;
+        }
+        const bool block = isBlock(node);
+        if (block)
+            endLine();
+        walk(node->children, inPre || named(node, "pre"));
+        if (block)
+            endLine();
+    }
+
+    void references(const xmlNode* node)
+    {
+        if (named(node, "img") || named(node, "embed") || named(node, "script"))
+            addFile(attribute(node, "src"));
+        if (named(node, "object"))
+            addFile(attribute(node, "data"));
+        if (named(node, "link")) {
+            const QStringList relations =
+                attribute(node, "rel").toLower().split(u' ', Qt::SkipEmptyParts);
+            if (relations.contains(QLatin1String("stylesheet")))
+                addFile(attribute(node, "href"));
+        }
+        if (xmlHasProp(node, BAD_CAST "background"))
+            addFile(attribute(node, "background"));
+        if (xmlHasProp(node, BAD_CAST "style")) {
+            for (const QString& url : CssUrls(attribute(node, "style")))
+                addFile(url);
+        }
+    }
+
+    static bool isBlock(const xmlNode* node)
+    {
+        static const char* const blocks[] = {
+            "address",    "article", "aside",  "blockquote", "body",  "caption", "center",
+            "dd",         "details", "dir",    "div",        "dl",    "dt",      "fieldset",
+            "figcaption", "figure",  "footer", "form",       "h1",    "h2",      "h3",
+            "h4",         "h5",      "h6",     "header",     "hr",    "html",    "li",
+            "main",       "menu",    "nav",    "ol",         "p",     "pre",     "section",
+            "summary",    "table",   "tbody",  "td",         "tfoot", "th",      "thead",
+            "tr",         "ul"};
+        for (const char* block : blocks) {
+            if (named(node, block))
+                return true;
+        }
+        return false;
+    }
+
+    void addText(const QString& piece, bool inPre)
+    {
+        if (inPre) {
+            for (const QChar c : piece) {
+                if (c == u'\n')
+                    endLine();
+                else
+                    m_line += c;
+            }
+            return;
+        }
+        // Runs of ASCII white space show as one space; a no-break space stays.
+        for (const QChar c : piece) {
+            if (c == u' ' || c == u'\t' || c == u'\n' || c == u'\r' || c == u'\f') {
+                m_pendingSpace = !m_line.isEmpty();
+            } else {
+                if (m_pendingSpace)
+                    m_line += u' ';
+                m_pendingSpace = false;
+                m_line += c;
+            }
+        }
+    }
+
+    void endLine()
+    {
+        m_pendingSpace = false;
+        if (m_line.isEmpty())
+            return;
+        if (!m_page.visibleText.isEmpty())
+            m_page.visibleText += u'\n';
+        m_page.visibleText += m_line;
+        m_line.clear();
+    }
+
+    void addFile(const QString& url)
+    {
+        if (!url.trimmed().isEmpty())
+            m_page.urls << url;
+        const QString name = localFile(url);
+        if (!name.isEmpty() && !m_page.localFiles.contains(name))
+            m_page.localFiles << name;
+    }
+
+    HtmlPage& m_page;
+    QString m_line;
+    bool m_pendingSpace = false;
+};
+
+} // namespace
+
+HtmlPage ReadHtmlPage(const QByteArray& bytes)
+{
+    // Sets up the parser's globals once, before any thread reads a page.
+    static std::once_flag initialised;
+    std::call_once(initialised, [] { xmlInitParser(); });
+
+    HtmlPage page;
+    if (bytes.isEmpty())
+        return page;
+    Doc doc(htmlReadMemory(bytes.constData(), int(bytes.size()), nullptr, nullptr, kHtmlOptions));
+    if (!doc)
+        return page;
+    if (doc->encoding) {
+        page.declaredEncoding = reinterpret_cast<const char*>(doc->encoding);
+    } else {
+        // The HTML parser reads an XML declaration as a processing instruction only.
+        for (const xmlNode* node = doc->children; node; node = node->next) {
+            if (node->type == XML_PI_NODE && named(node, "xml")) {
+                page.declaredEncoding = xmlDeclarationEncoding(node);
+                break;
+            }
+            if (node->type == XML_ELEMENT_NODE)
+                break;
+        }
+        if (!page.declaredEncoding.isEmpty())
+            doc.reset(htmlReadMemory(bytes.constData(), int(bytes.size()), nullptr,
+                                     page.declaredEncoding.constData(), kHtmlOptions));
+        if (!doc)
+            return page;
+    }
+    Reader reader(page);
+    reader.walk(doc->children, false);
+    reader.finish();
+    return page;
+}
+
+QStringList CssUrls(const QString& css)
+{
+    // A tokenizer after CSS Syntax Level 3, reduced to what tells a url apart: comments,
+    // strings, escapes, names, url tokens and url() functions.
+    QStringList urls;
+    const qsizetype n = css.size();
+    qsizetype i = 0;
+    const auto at = [&](qsizetype k) { return k < n ? css[k] : QChar(); };
+    const auto isWhite = [](QChar c) {
+        return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r' || c == u'\f';
+    };
+    const auto isHex = [](QChar c) {
+        return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
+    };
+    const auto isNameChar = [](QChar c) {
+        return c.isLetterOrNumber() || c == u'-' || c == u'_' || c.unicode() >= 0x80;
+    };
+    const auto validEscape = [&](qsizetype k) {
+        return at(k) == u'\\' && k + 1 < n && at(k + 1) != u'\n' && at(k + 1) != u'\r' &&
+               at(k + 1) != u'\f';
+    };
+    // After a backslash at i - 1: the character it stands for.
+    const auto escaped = [&]() -> QString {
+        if (isHex(at(i))) {
+            qsizetype end = i;
+            while (end < n && end - i < 6 && isHex(css[end]))
+                ++end;
+            char32_t code = css.mid(i, end - i).toUInt(nullptr, 16);
+            i = end;
+            if (isWhite(at(i)))
+                ++i;
+            if (code == 0 || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+                code = 0xFFFD;
+            return QString::fromUcs4(&code, 1);
+        }
+        if (i >= n)
+            return QString(QChar(0xFFFD));
+        return QString(css[i++]);
+    };
+    const auto string = [&](QChar quote) {
+        QString value;
+        while (i < n) {
+            const QChar c = css[i++];
+            if (c == quote)
+                break;
+            if (c == u'\n')
+                return value; // a bad string ends at the line
+            if (c == u'\\') {
+                if (at(i) == u'\n') {
+                    ++i; // an escaped line break continues the string
+                    continue;
+                }
+                value += escaped();
+                continue;
+            }
+            value += c;
+        }
+        return value;
+    };
+    while (i < n) {
+        const QChar c = css[i];
+        if (c == u'/' && at(i + 1) == u'*') {
+            const qsizetype end = css.indexOf(QLatin1String("*/"), i + 2);
+            i = end < 0 ? n : end + 2;
+        } else if (c == u'"' || c == u'\'') {
+            ++i;
+            string(c);
+        } else if (isNameChar(c) || validEscape(i)) {
+            QString name;
+            while (i < n && (isNameChar(css[i]) || validEscape(i))) {
+                if (css[i] == u'\\') {
+                    ++i;
+                    name += escaped();
+                } else {
+                    name += css[i++];
+                }
+            }
+            if (at(i) != u'(' || name.compare(QLatin1String("url"), Qt::CaseInsensitive) != 0)
+                continue;
+            ++i;
+            while (isWhite(at(i)))
+                ++i;
+            if (at(i) == u'"' || at(i) == u'\'') {
+                const QChar quote = css[i++];
+                urls << string(quote);
+                continue;
+            }
+            QString value;
+            bool bad = false;
+            while (i < n && css[i] != u')') {
+                const QChar d = css[i];
+                if (isWhite(d)) {
+                    while (isWhite(at(i)))
+                        ++i;
+                    bad = i < n && css[i] != u')';
+                } else if (d == u'"' || d == u'\'' || d == u'(' ||
+                           (d == u'\\' && !validEscape(i))) {
+                    bad = true;
+                } else if (d == u'\\') {
+                    ++i;
+                    value += escaped();
+                } else {
+                    value += d;
+                    ++i;
+                }
+                if (bad) {
+                    // A bad url runs to its closing parenthesis and names nothing.
+                    while (i < n && css[i] != u')')
+                        i += validEscape(i) ? 2 : 1;
+                    break;
+                }
+            }
+            ++i;
+            if (!bad)
+                urls << value;
+        } else {
+            ++i;
+        }
+    }
+    return urls;
+}
+
+} // namespace docuflume

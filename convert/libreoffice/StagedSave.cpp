@@ -1,0 +1,204 @@
+#include "convert/libreoffice/StagedSave.h"
+
+#include "convert/libreoffice/SavedPageCheck.h"
+#include "shell/Failure.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <system_error>
+
+namespace docuflume {
+namespace {
+
+QString randomName(int bytes)
+{
+    QString name;
+    for (int k = 0; k < bytes; ++k)
+        name += QStringLiteral("%1").arg(QRandomGenerator::system()->bounded(256), 2, 16,
+                                         QLatin1Char('0'));
+    return name;
+}
+
+// The run that makes staging without a ledger (the tests of the staging alone).
+const QString& unrecordedRun()
+{
+    static const QString run = randomName(8);
+    return run;
+}
+
+QString runsFolder(const QString& root)
+{
+    return root + QStringLiteral("/runs");
+}
+
+// Where a killed office leaves the socket of its pipe.
+QString pipeSocketPrefix(const QString& runId)
+{
+    return QStringLiteral("OSL_PIPE_%1_docuflume-%2-").arg(::getuid()).arg(runId);
+}
+
+} // namespace
+
+StagingLedger::StagingLedger(const QString& root) : m_root(root), m_runId(randomName(8))
+{
+    QDir().mkpath(runsFolder(m_root));
+    removeEndedRuns();
+    const QByteArray path =
+        QFile::encodeName(runsFolder(m_root) + u'/' + m_runId + QStringLiteral(".lock"));
+    m_lockFd = ::open(path.constData(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    if (m_lockFd >= 0 && ::flock(m_lockFd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(m_lockFd);
+        m_lockFd = -1;
+    }
+}
+
+StagingLedger::~StagingLedger()
+{
+    if (m_lockFd < 0)
+        return;
+    // Every staging folder of the run is gone by now; any left would be removed here.
+    for (const QString& folder : std::as_const(m_noted))
+        removeStaging(folder, m_runId);
+    QFile::remove(runsFolder(m_root) + u'/' + m_runId + QStringLiteral(".lock"));
+    ::close(m_lockFd);
+}
+
+void StagingLedger::note(const QString& folder)
+{
+    std::lock_guard lock(m_mutex);
+    if (m_lockFd < 0 || m_noted.contains(folder))
+        return;
+    m_noted.insert(folder);
+    // One line a folder, written before the folder gets staging of ours.
+    const QByteArray line = folder.toUtf8() + '\n';
+    [[maybe_unused]] const auto written = ::write(m_lockFd, line.constData(), size_t(line.size()));
+}
+
+void StagingLedger::removeEndedRuns()
+{
+    const QDir runs(runsFolder(m_root));
+    for (const QString& name : runs.entryList({QStringLiteral("*.lock")}, QDir::Files)) {
+        const QString runId = name.chopped(5);
+        const QByteArray path = QFile::encodeName(runs.filePath(name));
+        const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        // A run that still lives holds its lock.
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            QFile ledger;
+            if (ledger.open(fd, QIODevice::ReadOnly)) {
+                for (const QByteArray& line : ledger.readAll().split('\n')) {
+                    if (!line.isEmpty())
+                        removeStaging(QString::fromUtf8(line), runId);
+                }
+            }
+            const QDir sockets(QStringLiteral("/tmp"));
+            for (const QString& socket :
+                 sockets.entryList({pipeSocketPrefix(runId) + u'*'}, QDir::System | QDir::Files))
+                QFile::remove(sockets.filePath(socket));
+            QFile::remove(runs.filePath(name));
+        }
+        ::close(fd);
+    }
+}
+
+void StagingLedger::removeStaging(const QString& folder, const QString& runId)
+{
+    const QDir dir(folder);
+    const QStringList names = dir.entryList({QStringLiteral(".docuflume-") + runId + u'-' + u'*'},
+                                            QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot);
+    for (const QString& name : names)
+        QDir(dir.filePath(name)).removeRecursively();
+}
+
+std::optional<QString> MakeStagingFolder(const QString& folder, StagingLedger* ledger)
+{
+    const QString run = ledger ? ledger->runId() : unrecordedRun();
+    if (ledger)
+        ledger->note(QDir(folder).absolutePath());
+    // A name taken already (however unlikely) is drawn again.
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        const QString name = QStringLiteral(".docuflume-%1-%2").arg(run, randomName(6));
+        if (QDir(folder).mkdir(name))
+            return QDir(folder).filePath(name);
+        if (!QFileInfo::exists(QDir(folder).filePath(name)))
+            return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+std::optional<QString> StagedPageProblem(const QString& staging, const QString& target,
+                                         const QString& writer)
+{
+    const QFileInfo output(target);
+    if (const auto problem =
+            CheckSavedPage(staging, output.fileName(), output.absoluteDir().path()))
+        return QStringLiteral("%1 did not save %2 soundly: %3.")
+            .arg(writer, output.fileName(), *problem);
+    return std::nullopt;
+}
+
+void CommitStaged(const QString& stagingPath, const QString& target, const QString& writer)
+{
+    const QFileInfo output(target);
+    const QDir folder = output.absoluteDir();
+    QDir staging(stagingPath);
+    QStringList moved;
+    try {
+        if (const auto problem = StagedPageProblem(staging.path(), target, writer))
+            throw Failure(Failure::AutomationError, *problem);
+
+        QStringList files = staging.entryList(QDir::Files | QDir::Hidden);
+        files.removeAll(output.fileName());
+        files.append(output.fileName());
+        for (const QString& name : files) {
+            // Replaces an earlier file of the same name in one step.
+            std::error_code error;
+            std::filesystem::rename(QFileInfo(staging.filePath(name)).filesystemFilePath(),
+                                    QFileInfo(folder.filePath(name)).filesystemFilePath(), error);
+            if (error)
+                throw Failure(
+                    Failure::PermissionDenied,
+                    QStringLiteral("%1 could not be written into %2.").arg(name, folder.path()));
+            moved << folder.filePath(name);
+        }
+    } catch (...) {
+        for (const QString& path : moved)
+            QFile::remove(path);
+        staging.removeRecursively();
+        throw;
+    }
+    staging.removeRecursively();
+}
+
+void SaveStaged(const QString& target, const QString& writer,
+                const std::function<void(const QString& stagedPage)>& write, StagingLedger* ledger)
+{
+    const QFileInfo output(target);
+    const QDir folder = output.absoluteDir();
+    if (!folder.exists())
+        throw Failure(Failure::PathNotFound,
+                      QStringLiteral("The folder %1 does not exist.").arg(folder.path()));
+
+    const std::optional<QString> staging = MakeStagingFolder(folder.path(), ledger);
+    if (!staging)
+        throw Failure(Failure::PermissionDenied,
+                      QStringLiteral("Cannot write into the folder %1.").arg(folder.path()));
+    try {
+        write(QDir(*staging).filePath(output.fileName()));
+    } catch (...) {
+        QDir(*staging).removeRecursively();
+        throw;
+    }
+    CommitStaged(*staging, target, writer);
+}
+
+} // namespace docuflume

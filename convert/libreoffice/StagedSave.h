@@ -1,0 +1,70 @@
+#pragma once
+
+#include <QSet>
+#include <QString>
+
+#include <functional>
+#include <mutex>
+#include <optional>
+
+namespace docuflume {
+
+// The staging folders a run of this program makes, noted under a folder of its own (the
+// engine's profile root) before each is made, so that whatever a run that was killed left
+// in the users' output folders is removed by the next run that opens the same ledger. A
+// run holds a lock on its ledger file for as long as it lives; a ledger without its lock
+// belongs to a run that ended.
+class StagingLedger
+{
+public:
+    // Opens a ledger of this run's own below `root`, and removes the staging, pipe sockets
+    // and ledgers of every run that ended without removing them.
+    explicit StagingLedger(const QString& root);
+    ~StagingLedger();
+    StagingLedger(const StagingLedger&) = delete;
+    StagingLedger& operator=(const StagingLedger&) = delete;
+
+    // The run's name, random: the first part of its staging folders' and pipes' names.
+    const QString& runId() const { return m_runId; }
+    // Notes, before its first staging folder is made there, that the run stages in `folder`.
+    void note(const QString& folder);
+
+    // Removes the staging folders the run `runId` made in `folder`.
+    static void removeStaging(const QString& folder, const QString& runId);
+
+private:
+    void removeEndedRuns();
+
+    const QString m_root;
+    const QString m_runId;
+    int m_lockFd = -1;
+    std::mutex m_mutex; // notes come from the workers converting ahead too
+    QSet<QString> m_noted;
+};
+
+// Saves a page with the files beside it (its pictures) into the output folder, all or
+// nothing. `write` is handed the path of the page inside a staging folder of ours beside
+// the output, and writes the page and its pictures there. Only when it returns and the page
+// checks out (see CheckSavedPage) are the files moved into place, the pictures first and
+// the page last, so that a page never points at pictures that are not there yet; otherwise
+// the output folder is left as it was and the failure passes on. `writer` names the program
+// that writes, for the message of a page that is not sound.
+void SaveStaged(const QString& target, const QString& writer,
+                const std::function<void(const QString& stagedPage)>& write,
+                StagingLedger* ledger = nullptr);
+
+// What is wrong with a page written into `staging` for `target`, in the words of a failed
+// save, or nothing when it is sound.
+std::optional<QString> StagedPageProblem(const QString& staging, const QString& target,
+                                         const QString& writer);
+
+// Moves a page that was written into `staging` (a folder of ours beside `target`, the page
+// named like the target) into place with its pictures, as SaveStaged does once its writer
+// returns; the staging folder is gone afterwards, whether the page was sound or not.
+void CommitStaged(const QString& staging, const QString& target, const QString& writer);
+
+// Makes a staging folder of ours in `folder`, under a name no other has had, noted in the
+// ledger first; returns its path, or nothing when the folder cannot be written.
+std::optional<QString> MakeStagingFolder(const QString& folder, StagingLedger* ledger = nullptr);
+
+} // namespace docuflume
