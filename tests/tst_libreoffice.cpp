@@ -121,9 +121,63 @@ const QString kOwnGreek = QStringLiteral("Καλημέρα κόσμε");
 QString rtfEscaped(const QString& text)
 {
     QString out;
-    for (const QChar c : text)
-        out += c.unicode() < 128 ? QString(c) : QStringLiteral("\\u%1?").arg(int(c.unicode()));
+    for (const QChar c : text) {
+        if (c == u'\\' || c == u'{' || c == u'}')
+            out += u'\\' + QString(c);
+        else if (c.unicode() < 128)
+            out += c;
+        else // RTF's \u takes a signed 16-bit number, a surrogate pair as two
+            out += QStringLiteral("\\u%1?").arg(int(qint16(c.unicode())));
+    }
     return out;
+}
+
+// Lines that read like markup, code, CSS, urls, paths or entities, in many scripts: each
+// must convert and show on the page exactly as written.
+const QStringList kAwkwardLines = {
+    QStringLiteral("Enter the URL(s) of your sites below."),
+    QStringLiteral("In Python: data = 'abc'"),
+    QStringLiteral("<img src=\"picture.png\" alt=\"not a picture\">"),
+    QStringLiteral("<p style=\"background: url(a.png)\">not a paragraph</p>"),
+    QStringLiteral("&amp; &lt; &gt; &quot; &#169; &nbsp; are written, not meant"),
+    QStringLiteral("if (a < b && c > d) { return x->y[0]; }"),
+    QStringLiteral("printf(\"%s\\n\", argv[1]); // src=\"main.c\""),
+    QStringLiteral("body { background: url(\"pic.png\"); color: #ff0000; }"),
+    QStringLiteral("@import url(style.css); /* url(hidden.png) */"),
+    QStringLiteral("src=\"x.js\" data=\"y.bin\" background=\"z.gif\" href=\"w.css\""),
+    QStringLiteral("https://example.org/path/page.html?q=1&r=2#part"),
+    QStringLiteral("file:///home/user/Documents/report.docx"),
+    QStringLiteral("C:\\Users\\Public\\Documents\\report.docx"),
+    QStringLiteral("\\\\server\\share\\folder\\file.doc"),
+    QStringLiteral("/usr/share/doc/docuflume/README and ../up/picture.png"),
+    QStringLiteral("<![CDATA[ not data ]]> <!-- not a comment --> <?php echo 1; ?>"),
+    QStringLiteral("<script>alert(\"no\")</script><style>p{}</style>"),
+    QStringLiteral("שלום עולם, זהו טקסט בעברית"),
+    QStringLiteral("مرحبا بالعالم، هذا نص عربي"),
+    QStringLiteral("漢字とひらがなとカタカナ、中文字符，한국어 문장"),
+    QStringLiteral("Emoji: 🚀 🎉 👩‍💻 ✓ ★"),
+    QStringLiteral("Ελληνικά, Кириллица, Türkçe, Ærøskøbing"),
+    QStringLiteral("{braces} [brackets] (parens) $dollar €euro £pound ~tilde^ | pipe `tick`"),
+    QStringLiteral("Supercalifragilistic") + QStringLiteral("expialidocious").repeated(20),
+};
+
+// A document of those lines: some as headings, some in a table, the rest as paragraphs.
+QByteArray awkwardRtf()
+{
+    QString rtf = QStringLiteral("{\\rtf1\\ansi\\deff0{\\fonttbl{\\f0 Liberation Sans;}}"
+                                 "{\\stylesheet{\\s0 Normal;}{\\s1\\b\\fs32 heading 1;}}\n");
+    for (qsizetype k = 0; k < kAwkwardLines.size(); ++k) {
+        const QString line = rtfEscaped(kAwkwardLines[k]);
+        if (k % 5 == 0)
+            rtf += QStringLiteral("{\\pard\\s1\\b\\fs32 %1\\par}\n").arg(line);
+        else if (k % 5 == 1 && k + 1 < kAwkwardLines.size())
+            rtf += QStringLiteral("\\trowd\\cellx4500\\cellx9000\\pard\\intbl %1\\cell "
+                                  "%2\\cell\\row\\pard\n")
+                       .arg(line, rtfEscaped(kAwkwardLines[++k]));
+        else
+            rtf += QStringLiteral("{\\pard %1\\par}\n").arg(line);
+    }
+    return (rtf + u'}').toLatin1();
 }
 
 QByteArray readBytes(const QString& path)
@@ -202,6 +256,7 @@ private Q_SLOTS:
             "\\par}\n"
             "\\trowd\\cellx2000\\cellx4000 cell one\\cell cell two\\cell\\row\n}";
         touchFile(m_own + QStringLiteral("/own.rtf"), rtf);
+        touchFile(m_own + QStringLiteral("/awkward.rtf"), awkwardRtf());
         for (const char* format : {"doc", "docx"}) {
             QProcess convert;
             convert.start(
@@ -210,10 +265,12 @@ private Q_SLOTS:
                  QStringLiteral("-env:UserInstallation=") +
                      QUrl::fromLocalFile(m_work.filePath(QStringLiteral("maker"))).toString(),
                  QStringLiteral("--convert-to"), QString::fromLatin1(format),
-                 QStringLiteral("--outdir"), m_own, m_own + QStringLiteral("/own.rtf")});
+                 QStringLiteral("--outdir"), m_own, m_own + QStringLiteral("/own.rtf"),
+                 m_own + QStringLiteral("/awkward.rtf")});
             QVERIFY(convert.waitForFinished(120000));
-            QVERIFY2(QFile::exists(m_own + QStringLiteral("/own.") + QLatin1String(format)),
-                     qPrintable(QString::fromLocal8Bit(convert.readAllStandardError())));
+            for (const char* name : {"/own.", "/awkward."})
+                QVERIFY2(QFile::exists(m_own + QLatin1String(name) + QLatin1String(format)),
+                         qPrintable(QString::fromLocal8Bit(convert.readAllStandardError())));
         }
         touchFile(m_own + QStringLiteral("/notes.txt"), (kOwnText + u'\n' + kOwnGreek).toUtf8());
 
@@ -260,6 +317,51 @@ private Q_SLOTS:
         else
             QVERIFY(html.startsWith(QStringLiteral("<!DOCTYPE html>")));
         QVERIFY(noStagingLeft());
+    }
+
+    // Text that reads like markup, code, CSS, urls, paths or entities, in every script,
+    // converts in both flavours from each Word format, and reads on the page exactly as it
+    // was written. Converted in one batch, as the Start button converts.
+    void awkwardTextRoundTrips()
+    {
+        LibreOfficeOptions options;
+        options.profileRoot = m_work.filePath(QStringLiteral("awkward-profiles"));
+        const auto engine = makeLibreOfficeAutomation(options);
+        const QString out = m_work.filePath(QStringLiteral("awkward"));
+        QVERIFY(QDir().mkpath(out));
+        QList<PlannedExport> pages;
+        for (const char* kind : {"rtf", "doc", "docx"}) {
+            for (const int format : {int(HtmlNormal), int(HtmlFiltered)})
+                pages.append({m_own + QStringLiteral("/awkward.") + QLatin1String(kind),
+                              out + QStringLiteral("/awkward-%1-%2.htm").arg(kind).arg(format),
+                              format});
+        }
+        QStringList failures;
+        engine->beginBatch();
+        for (qsizetype k = 0; k < pages.size(); ++k) {
+            engine->planAhead(pages.mid(k, engine->aheadCapacity()));
+            try {
+                ExportDocument(
+                    engine.get(), [&] { return std::optional<int>(pages[k].fileFormat); },
+                    pages[k].source, pages[k].outputPath);
+            } catch (const Failure& failure) {
+                failures << failure.description();
+            }
+        }
+        engine->endBatch();
+        QCOMPARE(failures, QStringList());
+        for (const PlannedExport& page : std::as_const(pages)) {
+            QString text = ReadHtmlPage(readBytes(page.outputPath)).visibleText;
+            text.replace(QChar(0xA0), u' ');
+            QStringList missing;
+            for (const QString& line : kAwkwardLines) {
+                if (!text.contains(line))
+                    missing << line;
+            }
+            QVERIFY2(missing.isEmpty(),
+                     qPrintable(QFileInfo(page.outputPath).fileName() +
+                                QStringLiteral(" lacks:\n") + missing.join(u'\n')));
+        }
     }
 
     // A picture the document links to (rather than holds) is found from where the page
