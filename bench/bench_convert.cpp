@@ -125,6 +125,7 @@ struct EngineRun
     double cpuPerDocument = 0;
     qint64 peakMemory = 0;
     int failed = 0;
+    QStringList refused; // the documents that failed
 };
 
 // One batch as the Start button runs it: before each export the engine hears what comes
@@ -139,7 +140,7 @@ EngineRun runEngine(const QStringList& documents, const QString& work, int ahead
     QDir(out).removeRecursively();
     QDir().mkpath(out);
     const auto batch = [&](const QStringList& list) {
-        int failed = 0;
+        QStringList failed;
         engine->beginBatch();
         for (int i = 0; i < list.size(); ++i) {
             QList<PlannedExport> next;
@@ -151,7 +152,7 @@ EngineRun runEngine(const QStringList& documents, const QString& work, int ahead
                     engine.get(), [] { return std::optional<int>(HtmlNormal); }, list[i],
                     HtmlOutputPath(out, list[i]));
             } catch (const Failure& failure) {
-                ++failed;
+                failed << list[i];
                 std::fprintf(stderr, "  %s: %s\n", qPrintable(QFileInfo(list[i]).fileName()),
                              qPrintable(failure.description()));
             }
@@ -170,7 +171,8 @@ EngineRun runEngine(const QStringList& documents, const QString& work, int ahead
     QElapsedTimer timer;
     timer.start();
     const double cpuBefore = cpuSeconds();
-    run.failed = batch(documents);
+    run.refused = batch(documents);
+    run.failed = int(run.refused.size());
     run.cpuPerDocument = (cpuSeconds() - cpuBefore) / documents.size();
     run.perDocument = timer.nsecsElapsed() / 1e9 / documents.size();
     run.peakMemory = peak.stop();
@@ -219,13 +221,30 @@ void benchSet(const char* title, const QStringList& documents,
                     qPrintable(label), run.perDocument, run.perDocument / floor, run.cpuPerDocument,
                     run.peakMemory >> 20, run.failed);
     };
+    // What a refused document costs beside a good one, each kind in a batch of its own.
+    const auto byKind = [&](const QStringList& refused) {
+        QStringList good = documents;
+        for (const QString& document : refused)
+            good.removeAll(document);
+        for (const auto& [kind, list] : {std::pair{"refused", refused}, {"good", good}}) {
+            if (list.isEmpty())
+                continue;
+            const EngineRun alone = runEngine(list, work.path(), 0);
+            const EngineRun ahead = runEngine(list, work.path(), -1);
+            std::printf("  %-8s documents (%2d): cpu per document %5.3f s nothing ahead, %5.3f s "
+                        "converting ahead; %6.3f and %6.3f s/document\n",
+                        kind, int(list.size()), alone.cpuPerDocument, ahead.cpuPerDocument,
+                        alone.perDocument, ahead.perDocument);
+        }
+    };
     if (const QByteArray only = qgetenv("BENCH_AHEAD"); !only.isEmpty()) {
         // One engine run alone, to read its log: BENCH_AHEAD=2 bench_convert FILE...
         show(QStringLiteral("engine, %1 converting ahead").arg(only.toInt()),
              runEngine(documents, work.path(), only.toInt()));
         return;
     }
-    show(QStringLiteral("engine, nothing converted ahead"), runEngine(documents, work.path(), 0));
+    const EngineRun alone = runEngine(documents, work.path(), 0);
+    show(QStringLiteral("engine, nothing converted ahead"), alone);
     for (int ahead : {1, 2, 4})
         show(QStringLiteral("engine, %1 converting ahead").arg(ahead),
              runEngine(documents, work.path(), ahead));
@@ -236,6 +255,7 @@ void benchSet(const char* title, const QStringList& documents,
                 perFileCpu);
     std::printf("  %-44s %6.3f s/document  (the floor)   cpu %5.3f s\n",
                 "soffice --convert-to, once for all files", floor, floorCpu);
+    byKind(alone.refused);
 }
 
 } // namespace

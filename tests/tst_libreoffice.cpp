@@ -18,6 +18,7 @@
 #include <QPushButton>
 
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
@@ -278,14 +279,22 @@ private Q_SLOTS:
         options.profileRoot = m_root;
         options.documentTimeLimit = std::chrono::seconds(60);
         m_engine = makeLibreOfficeAutomation(options);
+        m_leftAtStart = leftBehind(m_work.path());
     }
 
     void cleanupTestCase()
     {
         m_engine.reset();
         m_gateEngine.reset();
-        if (!m_root.isEmpty())
-            QCOMPARE(officeProcesses(m_root), QList<qint64>());
+        if (m_root.isEmpty())
+            return;
+        QCOMPARE(officeProcesses(m_work.path()), QList<qint64>());
+        // Every run of the tests, the corpus gate's among them, leaves nothing behind.
+        QCOMPARE(leftBehind(m_work.path()), m_leftAtStart);
+        QCOMPARE(QDirIterator(m_work.path(), {QStringLiteral(".docuflume-*")},
+                              QDir::Dirs | QDir::Hidden, QDirIterator::Subdirectories)
+                     .hasNext(),
+                 false);
     }
 
     void convertsOwnDocuments_data()
@@ -753,6 +762,13 @@ private Q_SLOTS:
         const QString office = office::Installation::find()->executable();
         QProcess::execute(office, arguments);
         QProcess user;
+        // Killed below, it leaves its temporary files and its pipe's socket: the first
+        // where the test can find them.
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("TMPDIR"),
+                           office::temporaryFolder(m_work.filePath(QStringLiteral("user"))));
+        QVERIFY(QDir().mkpath(environment.value(QStringLiteral("TMPDIR"))));
+        user.setProcessEnvironment(environment);
         user.start(office, arguments);
         QVERIFY(user.waitForStarted());
         QVERIFY(IsWordRunning(word));
@@ -761,6 +777,7 @@ private Q_SLOTS:
         user.kill();
         user.waitForFinished();
         QVERIFY(!IsWordRunning(word));
+        office::tidyProfile(m_work.filePath(QStringLiteral("user")));
     }
 
     // (Last, so that the instance its batch keeps ready is not taken for the user's office
@@ -1026,6 +1043,7 @@ private:
     }
 
     QTemporaryDir m_work;
+    QStringList m_leftAtStart;
     QString m_root;
     QString m_out;
     QString m_own;
