@@ -430,12 +430,8 @@ private Q_SLOTS:
     {
         const QString root = path("root");
         const QString dead = QStringLiteral("0123456789abcdef");
-        QVERIFY(QDir().mkpath(root + QStringLiteral("/runs")));
-        touchFile(root + QStringLiteral("/runs/") + dead + QStringLiteral(".lock"),
-                  (path("one") + u'\n' + path("two") + u'\n').toUtf8());
-        const QString socket =
-            QStringLiteral("/tmp/OSL_PIPE_%1_docuflume-%2-1").arg(::getuid()).arg(dead);
-        touchFile(socket);
+        for (const QString& folder : {root + QStringLiteral("/runs"), path("one"), path("two")})
+            QVERIFY(QDir().mkpath(folder));
         StagingLedger live(root);
         const auto staging = MakeStagingFolder(path("one"), &live);
         QVERIFY(staging);
@@ -443,8 +439,14 @@ private Q_SLOTS:
                                QStringLiteral("docuflume-%1-1").arg(dead)};
         for (const QString& name : kept)
             touchFile(path(QStringLiteral("one/") + name + QStringLiteral("/a.htm")));
+        // A run killed while the live one ran: its ledger is not locked.
+        touchFile(root + QStringLiteral("/runs/") + dead + QStringLiteral(".lock"),
+                  (path("one") + u'\n' + path("two") + u'\n').toUtf8());
         for (const char* folder : {"one", "two"})
             touchFile(path(folder) + QStringLiteral("/.docuflume-%1-77/a.htm").arg(dead));
+        const QString socket =
+            QStringLiteral("/tmp/OSL_PIPE_%1_docuflume-%2-1").arg(::getuid()).arg(dead);
+        touchFile(socket);
 
         const StagingLedger next(root);
         QStringList expected = kept;

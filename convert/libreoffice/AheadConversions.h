@@ -110,8 +110,8 @@ private:
     int m_finishCount = 0; // under m_mutex: how many jobs have finished
 };
 
-// How many documents to convert ahead at a time: one per core, as far as the memory free
-// now holds an instance for each, at most 8; none when that is fewer than two.
+// How many documents to convert ahead at a time: two per core, as far as the memory free
+// now holds an instance for each, at most 8; none on one core or when that is fewer than two.
 int AheadInstancesForThisMachine();
 
 } // namespace docuflume::office

@@ -53,7 +53,7 @@ QByteArray xmlDeclarationEncoding(const xmlNode* declaration)
 {
     // The HTML parser ends the declaration at its ">", so its "?" is part of the content.
     const QByteArray source = "<?xml " + content(declaration).toUtf8() + "><r/>";
-    const Doc doc(xmlReadMemory(source.constData(), int(source.size()), nullptr, "UTF-8",
+    const Doc doc(xmlReadMemory(source.constData(), int(source.size()), nullptr, nullptr,
                                 XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_NONET));
     return doc && doc->encoding ? QByteArray(reinterpret_cast<const char*>(doc->encoding))
                                 : QByteArray();
@@ -70,8 +70,13 @@ QString localFile(QString url)
         return {};
     // For file urls a browser reads a backslash as a slash.
     url.replace(u'\\', u'/');
+    // Files beside the page are named relative to it; a url of its own scheme, host or
+    // root points elsewhere.
+    const QUrl relative(url, QUrl::TolerantMode);
+    if (!relative.isRelative() || url.startsWith(u'/'))
+        return {};
     const QUrl base = QUrl::fromLocalFile(QStringLiteral("/page-folder/page.htm"));
-    const QUrl resolved = base.resolved(QUrl(url, QUrl::TolerantMode));
+    const QUrl resolved = base.resolved(relative);
     if (!resolved.isLocalFile() || !resolved.host().isEmpty())
         return {};
     const QString path = resolved.toLocalFile();
