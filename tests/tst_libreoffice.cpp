@@ -101,19 +101,38 @@ int wordsNotShared(const QStringList& one, const QStringList& other)
     return differing;
 }
 
-// Counts the engine's "instance ... ready" lines: an instance started for a document's turn.
-int startedAtTurn = 0;
-QtMessageHandler previousHandler = nullptr;
-void countTurnInstances(QtMsgType type, const QMessageLogContext& context, const QString& message)
+// Counts, while it lives, the instances the engine starts for a document's turn rather
+// than ahead of it (its "instance ... ready" lines).
+class TurnInstances
 {
-    if (type == QtDebugMsg && qstrcmp(context.category, "docuflume.convert") == 0) {
-        if (message.startsWith(QLatin1String("instance ")) &&
-            message.endsWith(QLatin1String("ready")))
-            ++startedAtTurn;
-        return;
+public:
+    TurnInstances()
+    {
+        s_count = 0;
+        QLoggingCategory::setFilterRules(QStringLiteral("docuflume.convert.debug=true"));
+        s_previous = qInstallMessageHandler(handle);
     }
-    previousHandler(type, context, message);
-}
+    ~TurnInstances()
+    {
+        qInstallMessageHandler(s_previous);
+        QLoggingCategory::setFilterRules(QString());
+    }
+    int count() const { return s_count; }
+
+private:
+    static void handle(QtMsgType type, const QMessageLogContext& context, const QString& message)
+    {
+        if (type == QtDebugMsg && qstrcmp(context.category, "docuflume.convert") == 0) {
+            if (message.startsWith(QLatin1String("instance ")) &&
+                message.endsWith(QLatin1String("ready")))
+                ++s_count;
+            return;
+        }
+        s_previous(type, context, message);
+    }
+    static inline int s_count = 0;
+    static inline QtMessageHandler s_previous = nullptr;
+};
 
 // Text of our own, in Latin and other scripts, for the documents the test makes.
 const QString kOwnText = QStringLiteral("Docuflume lighthouse 4711");
@@ -699,6 +718,36 @@ private Q_SLOTS:
         QVERIFY(now[4].contains(QStringLiteral("bad.docx")));
     }
 
+    // A document past its time limit ahead fails at its turn with that limit, and is not
+    // converted (nor waited for) a second time. (No real load takes 20 ms.)
+    void timeLimitAheadIsReportedOnce()
+    {
+        LibreOfficeOptions options;
+        options.profileRoot = m_work.filePath(QStringLiteral("limit-profiles"));
+        options.documentTimeLimit = std::chrono::milliseconds(20);
+        options.aheadInstances = 2;
+        const auto engine = makeLibreOfficeAutomation(options);
+        const QString source = m_own + QStringLiteral("/own.docx");
+        const QString page = m_out + QStringLiteral("/limited.htm");
+        std::optional<TurnInstances> atTurn(std::in_place);
+        engine->beginBatch();
+        engine->planAhead({{source, page, HtmlNormal}});
+        QString failed;
+        try {
+            ExportDocument(
+                engine.get(), [] { return std::optional<int>(HtmlNormal); }, source, page);
+        } catch (const Failure& failure) {
+            failed = failure.description();
+        }
+        engine->endBatch();
+        const int started = atTurn->count();
+        atTurn.reset();
+        QCOMPARE(failed, QStringLiteral("LibreOffice did not finish converting own.docx within 0 "
+                                        "seconds and was stopped."));
+        QCOMPARE(started, 0);
+        QVERIFY(!QFile::exists(page));
+    }
+
     // A program killed in the middle of a run takes its instances with it, those converting
     // ahead too. What they leave (staging in the output folder, pipe sockets, temporary
     // files) is removed when the program next starts; a run that ends leaves nothing.
@@ -903,10 +952,7 @@ private:
                 QTRY_VERIFY_WITH_TIMEOUT(staged(), 60000);
         };
 
-        // Instances started at a turn, rather than ahead of it.
-        startedAtTurn = 0;
-        QLoggingCategory::setFilterRules(QStringLiteral("docuflume.convert.debug=true"));
-        previousHandler = qInstallMessageHandler(countTurnInstances);
+        std::optional<TurnInstances> atTurn(std::in_place);
         engine->beginBatch();
         plan({{"a.rtf", HtmlNormal},
               {"b.doc", HtmlNormal},
@@ -936,13 +982,13 @@ private:
         for (const QString& file :
              QDir(out).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot))
             result << file + u'\n' + readAll(out + u'/' + file);
-        qInstallMessageHandler(previousHandler);
-        QLoggingCategory::setFilterRules(QString());
+        const int started = atTurn->count();
+        atTurn.reset();
         // Ahead, each document is converted once: the one refused ahead fails at its turn
         // with no second try; only the one made for another flavour and the one rewritten
         // during the run are converted again.
         if (aheadInstances > 0)
-            QCOMPARE(startedAtTurn, 2);
+            QCOMPARE(started, 2);
         result << failures;
         QTRY_COMPARE(officeProcesses(options.profileRoot), QList<qint64>());
     }
