@@ -77,9 +77,9 @@ void Form1::Form_Load()
 
 void Form1::Form_Unload()
 {
-    // Whatever the engine converts ahead of the run ends now, with its staging.
+    // Whatever the engine runs for the batch ends now, with its staging.
     if (Converting && m_platform.automation)
-        m_platform.automation->endBatch();
+        m_platform.automation->endNow();
     if (m_platform.endProgram) {
         m_platform.endProgram();
         return;

@@ -58,6 +58,9 @@ public:
     // instance ahead while one converts. When the batch ends, nothing readied is kept.
     virtual void beginBatch() noexcept {}
     virtual void endBatch() noexcept {}
+    // The program ends at once, in the middle of a batch: every instance still running ends
+    // now, and what it leaves goes with it.
+    virtual void endNow() noexcept { endBatch(); }
 
     // Within a batch, an engine may convert documents ahead of their turn, each in a fresh
     // instance of its own, and keep the results aside. How many coming documents it wants

@@ -115,6 +115,13 @@ void InstancePool::endBatch() noexcept
     reap();
 }
 
+void InstancePool::endNow() noexcept
+{
+    endBatch();
+    // Killed and reaped, each tidies what it leaves.
+    m_ending.clear();
+}
+
 void InstancePool::retire(std::unique_ptr<OfficeProcess> process)
 {
     m_ending.push_back({std::move(process), std::chrono::steady_clock::now() + m_quitTimeLimit});

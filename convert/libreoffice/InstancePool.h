@@ -47,6 +47,8 @@ public:
     // batch takes to ask for it (an error box, a slow yield); it goes when the batch ends.
     void beginBatch() noexcept { m_inBatch = true; }
     void endBatch() noexcept;
+    // Ends every instance of the pool at once, the spare and those ending on their own.
+    void endNow() noexcept;
 
     // Lets an instance that was told to end finish on its own, without waiting for it; one
     // that outlives the quit limit is killed.

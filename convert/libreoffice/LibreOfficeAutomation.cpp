@@ -82,6 +82,12 @@ public:
         if (m_pool)
             m_pool->endBatch();
     }
+    void endNow() noexcept override
+    {
+        endBatch();
+        if (m_pool)
+            m_pool->endNow();
+    }
     int aheadCapacity() const noexcept override
     {
         // Twice the instances, so that finished results wait while the next ones convert.
