@@ -144,6 +144,51 @@ private Q_SLOTS:
         QTest::mouseRelease(list()->viewport(), Qt::LeftButton, {}, edge);
     }
 
+    // Every key that moves the current entry brings it into view, as the list always did.
+    void keysKeepTheCurrentEntryInView_data()
+    {
+        QTest::addColumn<int>("from");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("times");
+        QTest::newRow("Down, 30 times") << 0 << int(Qt::Key_Down) << 30;
+        QTest::newRow("Page Down, twice") << 0 << int(Qt::Key_PageDown) << 2;
+        QTest::newRow("End") << 0 << int(Qt::Key_End) << 1;
+        QTest::newRow("Up, 30 times") << 59 << int(Qt::Key_Up) << 30;
+        QTest::newRow("Page Up, twice") << 59 << int(Qt::Key_PageUp) << 2;
+        QTest::newRow("Home") << 59 << int(Qt::Key_Home) << 1;
+    }
+
+    void keysKeepTheCurrentEntryInView()
+    {
+        QFETCH(int, from);
+        QFETCH(int, key);
+        QFETCH(int, times);
+        fillMany();
+        QTRY_VERIFY(list()->verticalScrollBar()->maximum() > 30); // laid out
+        list()->setCurrentIndex(list()->model()->index(from, 0));
+        list()->scrollTo(list()->currentIndex());
+        const int before = list()->verticalScrollBar()->value();
+        for (int k = 0; k < times; ++k)
+            QTest::keyClick(list(), Qt::Key(key));
+        QVERIFY(list()->currentIndex().row() != from);
+        QVERIFY(list()->verticalScrollBar()->value() != before);
+        QVERIFY2(list()->viewport()->rect().contains(list()->visualRect(list()->currentIndex())),
+                 qPrintable(QString::number(list()->currentIndex().row())));
+    }
+
+    // A held button moved over another entry of the same text: the window has nothing to
+    // reorder, and the list's own selection does not follow the pointer either.
+    void selectionDoesNotFollowAHeldButton()
+    {
+        fill({"A", "A", "A", "B"});
+        press(0);
+        moveOver(2, 330);
+        QCOMPARE(list()->currentIndex().row(), 0);
+        QCOMPARE(list()->selectionModel()->selectedRows().size(), 1);
+        QCOMPARE(list()->selectionModel()->selectedRows().first().row(), 0);
+        release(2);
+    }
+
 private:
     QTableView* list() const { return m_form->findChild<QTableView*>(QStringLiteral("ListView1")); }
 

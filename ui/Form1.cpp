@@ -117,9 +117,10 @@ void Form1::buildDesign()
     ListView1->setToolTip(kListTip);
     ListView1->setAcceptDrops(true);
     ListView1->setDragEnabled(false);
-    // Reordering by dragging is the window's own (ListView1_MouseMove): the list neither
-    // scrolls by itself near its edges nor lets its selection follow a held button.
-    ListView1->setAutoScroll(false);
+    // Reordering by dragging is the window's own (ListView1_MouseMove): while a button is
+    // held over it, the list neither scrolls by itself near its edges (its auto-scroll is
+    // off from the press to the release; the rest of the time it keeps the current entry in
+    // view) nor lets its selection follow the pointer (eventFilter takes those moves).
     ListView1->setDragDropMode(QAbstractItemView::DropOnly);
 
     auto makeButton = [this](QPushButton*& button, const char* name, const QString& caption,
@@ -442,12 +443,16 @@ bool Form1::eventFilter(QObject* watched, QEvent* event)
         break;
     }
     case QEvent::MouseButtonPress:
-        if (watched == ListView1->viewport())
+        if (watched == ListView1->viewport()) {
+            ListView1->setAutoScroll(false);
             ListView1_MouseDown();
+        }
         break;
     case QEvent::MouseButtonRelease:
-        if (watched == ListView1->viewport())
+        if (watched == ListView1->viewport()) {
             ListView1_MouseUp();
+            ListView1->setAutoScroll(true);
+        }
         break;
     case QEvent::MouseButtonDblClick:
         if (watched == ListView1->viewport())
@@ -456,6 +461,15 @@ bool Form1::eventFilter(QObject* watched, QEvent* event)
     case QEvent::KeyPress:
         if (watched == ListView1) {
             const auto* key = static_cast<QKeyEvent*>(event);
+            // In a list, Home and End go to its first and last entry (a table's go to the
+            // row's first and last column, of which this one has only one).
+            if ((key->key() == Qt::Key_Home || key->key() == Qt::Key_End) &&
+                !(key->modifiers() & Qt::ControlModifier)) {
+                QKeyEvent toEnd(QEvent::KeyPress, key->key(),
+                                key->modifiers() | Qt::ControlModifier);
+                QCoreApplication::sendEvent(ListView1, &toEnd);
+                return true;
+            }
             ListView1_KeyDown(key->key() == Qt::Key_Delete ? 46 : 0, key->modifiers());
         }
         break;
