@@ -32,6 +32,16 @@ QStringList droppedPaths(const QMimeData* dragged)
 
 } // namespace
 
+void Form1::AddPathsAsDropped(const QStringList& paths)
+{
+    QList<QUrl> urls;
+    for (const QString& path : paths)
+        urls << QUrl::fromLocalFile(QDir::fromNativeSeparators(path));
+    QMimeData dropped;
+    dropped.setUrls(urls);
+    ListView1_OLEDragDrop(&dropped);
+}
+
 bool Form1::ListView1_OLEDragOver(const QMimeData* dragged)
 {
     return dragged && !droppedPaths(dragged).isEmpty();

@@ -1,9 +1,13 @@
 // Start-up of the main window with a temporary settings file, a scripted word processor
 // and a folder of its own standing in for the program's folder.
 
+#include "BuildConfig.h"
 #include "app/ApplicationTitle.h"
+#include "app/CommandLine.h"
+#include "app/Program.h"
 #include "app/Settings.h"
 #include "app/SettingsStore.h"
+#include "doclist/DocumentList.h"
 #include "support/TestFiles.h"
 #include "support/WindowTest.h"
 #include "ui/Form1.h"
@@ -12,7 +16,9 @@
 #include <QDir>
 #include <QImage>
 #include <QLineEdit>
+#include <QProcess>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QTest>
 
 using namespace docuflume;
@@ -216,6 +222,77 @@ private Q_SLOTS:
         m_form->show();
         m_form->close();
         QCOMPARE(*ended, 1);
+    }
+
+    // Started with files and folders (as a file manager's "Open With" starts it), the
+    // program puts them into the list as a drop does, in the order given: a file as it is,
+    // a folder with its whole tree; a path that is not there is left out.
+    void startedWithFilesAndFolders()
+    {
+        const QString work = m_platform->folder.filePath(QStringLiteral("given"));
+        for (const char* file : {"a report.docx", "Grüße aus Köln.doc", "folder one/x.docx",
+                                 "folder one/deeper/y.rtf"})
+            test::touchFile(work + u'/' + QString::fromUtf8(file));
+        // A name given relative to where the program starts.
+        const QString before = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(work));
+        const auto back = qScopeGuard([&] { QDir::setCurrent(before); });
+        const CommandLine command = ReadCommandLine(
+            {QStringLiteral("docuflume"), QStringLiteral("Grüße aus Köln.doc"),
+             work + QStringLiteral("/missing.docx"), QStringLiteral("--"),
+             work + QStringLiteral("/folder one"), work + QStringLiteral("/a report.docx")});
+        QVERIFY(!command.exitCode);
+        QStringList listed;
+        RunProgram(m_platform->services(), command.paths, [&](Form1& form) {
+            for (int i = 1; i <= form.documents().DocumentCount(); ++i)
+                listed << form.documents().DocumentText(i);
+            form.close();
+        });
+        QCOMPARE(listed, (QStringList{work + QStringLiteral("/Grüße aus Köln.doc"),
+                                      work + QStringLiteral("/folder one/x.docx"),
+                                      work + QStringLiteral("/folder one/deeper/y.rtf"),
+                                      work + QStringLiteral("/a report.docx")}));
+    }
+
+    // The few options answer in one line and end the real program, with no display needed;
+    // anything else that looks like an option is refused with a short usage.
+    void programOptions_data()
+    {
+        QTest::addColumn<QString>("option");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("out");
+        QTest::addColumn<QString>("err");
+        QTest::newRow("--help") << "--help" << 0 << "Usage: docuflume [FILE | FOLDER]..."
+                                << QString();
+        QTest::newRow("--version")
+            << "--version" << 0 << "Docuflume " DOCUFLUME_VERSION << QString();
+        QTest::newRow("unknown") << "--frobnicate" << 2 << QString()
+                                 << "docuflume: unknown option --frobnicate";
+    }
+
+    void programOptions()
+    {
+        QFETCH(QString, option);
+        QFETCH(int, status);
+        QFETCH(QString, out);
+        QFETCH(QString, err);
+        QProcess program;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove(QStringLiteral("DISPLAY"));
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        program.setProcessEnvironment(environment);
+        program.start(QStringLiteral(DOCUFLUME_PROGRAM_DIR "/docuflume"), {option});
+        QVERIFY(program.waitForFinished(20000));
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), status);
+        const QStringList printed = QString::fromLocal8Bit(program.readAllStandardOutput())
+                                        .split(u'\n', Qt::SkipEmptyParts);
+        const QStringList complaint =
+            QString::fromLocal8Bit(program.readAllStandardError()).split(u'\n', Qt::SkipEmptyParts);
+        QCOMPARE(printed.size(), out.isEmpty() ? 0 : 1);
+        QVERIFY(out.isEmpty() || printed.first().startsWith(out));
+        QCOMPARE(complaint.size(), err.isEmpty() ? 0 : 2); // the complaint and the usage
+        QVERIFY(err.isEmpty() || complaint.first() == err);
     }
 
 private:

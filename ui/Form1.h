@@ -77,6 +77,8 @@ public:
     // every file of their tree. doclist/Form1_DropIntake.cpp.
     bool ListView1_OLEDragOver(const QMimeData* dragged);
     void ListView1_OLEDragDrop(const QMimeData* dragged);
+    // Files and folders the program was started with, taken as if dropped onto the list.
+    void AddPathsAsDropped(const QStringList& paths);
     // Editing on the list: Delete or a double-click removes the current entry, "Clear List"
     // empties it (neither while the hourglass shows); dragging an entry moves it.
     // doclist/Form1_ListEditing.cpp.

@@ -81,6 +81,32 @@ xvfb-run -a -s "-screen 0 1280x1024x24 -dpi 96" bash -c '
         done
     done
 '
+# Opened from the desktop with a document ("Open With"): its desktop entry, launched by gio
+# with the file, starts the program with the file in the list; Start converts it.
+given=$work/given
+mkdir -p "$given/with space"
+cp "$root/usr/share/docuflume/Samples/welcome.rtf" "$given/with space/Grüße.rtf"
+printf '[Docuflume]\nOption1=True\nOption2=False\nOutput%%20Folder=%s/\n' "$given" \
+    >"$XDG_CONFIG_HOME/Tarnwick/Docuflume.ini"
+export CHECK_GIVEN=$given PATH=$root/usr/bin:$PATH
+xvfb-run -a -s "-screen 0 1280x1024x24 -dpi 96" bash -c '
+    set -euo pipefail
+    gio launch "$CHECK_ROOT/usr/share/applications/example.docuflume.Docuflume.desktop" \
+        "$CHECK_GIVEN/with space/Grüße.rtf"
+    trap "pkill -f \"^$CHECK_ROOT/usr/bin/docuflume\" || pkill -x docuflume || true" EXIT
+    window=$(timeout 60 xdotool search --sync --onlyvisible --name "^Docuflume$" | head -1)
+    for _ in $(seq 60); do
+        xdotool mousemove --window "$window" 268 376 click 1
+        for _ in $(seq 10); do
+            [[ -f $CHECK_GIVEN/Grüße.htm ]] && exit 0
+            sleep 0.1
+        done
+    done
+'
+[[ -f $given/Grüße.htm ]] || fail "the program launched from its desktop entry with a file did not convert it"
+grep -qi '<html' "$given/Grüße.htm" || fail "Grüße.htm is not a page"
+echo "The desktop entry opens a file given to it."
+
 ls "$out"/*.htm >/dev/null 2>&1 || fail "the unpacked program converted nothing"
 converted=$(find "$out" -maxdepth 1 -name '*.htm' | wc -l)
 [[ $converted -ge 4 ]] || fail "the unpacked program converted $converted of the 4 samples"
