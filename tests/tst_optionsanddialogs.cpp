@@ -7,6 +7,7 @@
 #include "doclist/DocumentList.h"
 #include "shell/Failure.h"
 #include "shell/QtPrompts.h"
+#include "support/TestFiles.h"
 #include "support/WindowTest.h"
 #include "ui/Form1.h"
 
@@ -43,6 +44,54 @@ private Q_SLOTS:
     void init() { makeWindow(); }
 
     void cleanup() { dropWindow(); }
+
+    // Every handler that reports a failure names itself, with the line that failed, in the
+    // box the real window shows; each failure comes from the scripted services. (The drop's
+    // is read in tst_dropintake, from a file the system cannot read; nothing the "Clear
+    // List" button calls can fail.)
+    void handlersNameThemselves_data()
+    {
+        QTest::addColumn<QString>("handler");
+        QTest::addColumn<int>("line");
+        QTest::newRow("a hand pointer that is no picture") << "Form_Load" << 106;
+        QTest::newRow("the Open File dialog fails") << "PushButton1_Click" << 112;
+        QTest::newRow("an export fails") << "PushButton2_Click" << 144;
+        QTest::newRow("the extension prompt fails") << "PushButton4_Click" << 100;
+        QTest::newRow("the samples question fails") << "PushButton5_Click" << 100;
+        QTest::newRow("the folder picker fails") << "PushButton7_Click" << 100;
+    }
+
+    void handlersNameThemselves()
+    {
+        QFETCH(QString, handler);
+        QFETCH(int, line);
+        if (handler == QLatin1String("Form_Load")) {
+            const QString program = m_platform->folder.filePath(QStringLiteral("program"));
+            test::touchFile(program + QStringLiteral("/HAND-M.CUR"), "not a picture");
+            startWindow(program);
+        } else {
+            if (handler == QLatin1String("PushButton2_Click")) {
+                m_form->documents().AddDocument(QStringLiteral("/docs/report.docx"));
+                m_form->findChild<QLineEdit*>(QStringLiteral("Text1"))
+                    ->setText(m_platform->folder.path());
+                m_platform->automation.failAt(QStringLiteral("open"));
+            } else {
+                m_platform->prompts.failNext = Failure(
+                    Failure::AutomationError, QStringLiteral("The dialog cannot be shown."));
+            }
+            m_form->findChild<QPushButton*>(handler.section(u'_', 0, 0))->click();
+        }
+        QStringList boxes;
+        for (const MessageRequest& box : std::as_const(m_platform->prompts.messages)) {
+            if (box.title == QLatin1String("Application Error"))
+                boxes << box.text;
+        }
+        QCOMPARE(boxes.size(), 1);
+        QVERIFY2(boxes.first().contains(QStringLiteral("in Quarnel2021/08/31.Form1.%1 at line %2\r")
+                                            .arg(handler)
+                                            .arg(line)),
+                 qPrintable(boxes.first()));
+    }
 
     void booleans()
     {

@@ -1,10 +1,12 @@
 #pragma once
 
+#include "shell/Failure.h"
 #include "shell/Prompts.h"
 
 #include <QList>
 
 #include <functional>
+#include <optional>
 
 namespace docuflume::test {
 
@@ -42,10 +44,16 @@ public:
     // Runs as each message box is shown, before it is answered.
     std::function<void(const MessageRequest&)> onMessage;
 
+    // The next prompt of any kind fails with this, as one the desktop cannot show would.
+    std::optional<Failure> failNext;
+
     QList<MessageAnswer> messageAnswers; // for the questions only
     QList<QString> inputAnswers;
     QList<QStringList> fileAnswers;
     QList<QString> folderAnswers;
+
+private:
+    void failIfAsked();
 };
 
 } // namespace docuflume::test
