@@ -30,7 +30,7 @@ void Form1::Text1_Change()
 
 void Form1::PushButton7_Click()
 {
-    ErrorTrap line = trap(u"PushButton7_Click");
+    ErrorTrap line = trap();
     SettingsStore& store = m_platform.settings;
     QString picked;
     line(100, [&] { m_lastFolderDot = ReadSetting(store, setting::LastFolderDot); });

@@ -28,7 +28,7 @@ void Form1::AddSampleDocuments(DocumentList& list)
 
 void Form1::PushButton5_Click()
 {
-    ErrorTrap line = trap(u"PushButton5_Click");
+    ErrorTrap line = trap();
     line(100, [&] { AddSampleDocuments(*m_documents); });
 }
 

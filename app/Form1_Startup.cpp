@@ -43,7 +43,7 @@ void setOptionValue(QRadioButton* option, bool value)
 
 void Form1::Form_Load()
 {
-    ErrorTrap line = trap(u"Form_Load");
+    ErrorTrap line = trap();
     SettingsStore& store = m_platform.settings;
 
     line(100, [&] { ApplyWindowSkin(); });

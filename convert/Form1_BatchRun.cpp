@@ -41,7 +41,7 @@ void PlanAhead(WordAutomation* word, const DocumentList& documents, int from, co
 
 void Form1::PushButton2_Click()
 {
-    ErrorTrap line = trap(u"PushButton2_Click");
+    ErrorTrap line = trap();
     if (line.when(100, [&] { return Converting; }))
         return;
     line(102, [&] { Converting = true; });

@@ -10,7 +10,7 @@ namespace docuflume {
 
 void Form1::PushButton1_Click()
 {
-    ErrorTrap line = trap(u"PushButton1_Click");
+    ErrorTrap line = trap();
     line.setHandler([this](const Failure& failure, int) {
         if (failure.number() != Failure::BufferTooSmall)
             return ErrorTrap::Outcome::Report;

@@ -14,7 +14,7 @@
 namespace docuflume {
 void Form1::PushButton4_Click()
 {
-    ErrorTrap line = trap(u"PushButton4_Click");
+    ErrorTrap line = trap();
     SettingsStore& store = m_platform.settings;
     Prompts& prompts = m_platform.prompts;
 

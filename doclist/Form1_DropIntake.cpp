@@ -51,7 +51,7 @@ void Form1::ListView1_OLEDragDrop(const QMimeData* dragged)
 {
     if (!dragged)
         return;
-    ErrorTrap line = trap(u"ListView1_OLEDragDrop");
+    ErrorTrap line = trap();
     for (const QString& dropped : droppedPaths(dragged)) {
         if (!line.when(100, [&] { return IsFolder(dropped); })) {
             line(102, [&] { m_documents->AddDocument(dropped); });

@@ -27,7 +27,7 @@ void Form1::ListView1_DblClick()
 
 void Form1::PushButton3_Click()
 {
-    ErrorTrap line = trap(u"PushButton3_Click");
+    ErrorTrap line = trap();
     line(100, [&] {
         if (m_mousePointer != PointerHourglass)
             m_documents->Clear();

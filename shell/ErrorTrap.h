@@ -18,7 +18,7 @@ class Prompts;
 // it; a statement that fails is reported in the "Application Error" box with the number of
 // the last numbered statement started, and the procedure carries on with its next one:
 //
-//     ErrorTrap line = trap(u"PushButton2_Click"); // in a handler of Form1
+//     ErrorTrap line = trap(); // in a handler of Form1, which the trap is named after
 //     if (line.when(100, [&] { return Converting; }))
 //         return;
 //     line(102, [&] { Converting = true; });

@@ -245,12 +245,29 @@ void Form1::watchPointer(QWidget* widget)
     widget->installEventFilter(this);
 }
 
-ErrorTrap Form1::trap(QStringView procedure)
+namespace {
+
+QString HandlerName(const char* function)
+{
+    // "void docuflume::Form1::PushButton2_Click()" (GCC, Clang) or
+    // "void __cdecl docuflume::Form1::PushButton2_Click(void)" (MSVC).
+    const QString signature = QString::fromLatin1(function);
+    const qsizetype start = signature.indexOf(QLatin1String("Form1::"));
+    const qsizetype end = signature.indexOf(u'(', start);
+    if (start < 0 || end < 0)
+        return signature;
+    return signature.mid(start + 7, end - start - 7);
+}
+
+} // namespace
+
+ErrorTrap Form1::trap(std::source_location caller)
 {
     // The place the error box names: the project, its date and this window, then the
     // handler. Users quote it to support, so it stays exactly as it has always read.
-    return ErrorTrap(m_platform.prompts, this,
-                     QStringLiteral("in Quarnel2021/08/31.Form1.%1 ").arg(procedure));
+    return ErrorTrap(
+        m_platform.prompts, this,
+        QStringLiteral("in Quarnel2021/08/31.Form1.%1 ").arg(HandlerName(caller.function_name())));
 }
 
 MessageAnswer Form1::MsgBox(const QString& text, MessageButtons buttons)

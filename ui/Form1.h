@@ -8,6 +8,7 @@
 #include <QWidget>
 
 #include <optional>
+#include <source_location>
 
 class QGroupBox;
 class QLineEdit;
@@ -145,8 +146,9 @@ private:
     // A file the program ships beside itself.
     QString programFile(const QString& name) const;
     void applyHoverRule(int pointer);
-    // The trap of the handler of this name (see shell/ErrorTrap.h).
-    ErrorTrap trap(QStringView procedure);
+    // The trap of the handler that calls it (see shell/ErrorTrap.h), named after it: the
+    // compiler gives the name, so a handler's box can never name another.
+    ErrorTrap trap(std::source_location caller = std::source_location::current());
     // A message box under the application title, without an icon.
     MessageAnswer MsgBox(const QString& text, MessageButtons buttons = MessageButtons::Ok);
 

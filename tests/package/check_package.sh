@@ -80,6 +80,15 @@ xvfb-run -a -s "-screen 0 1280x1024x24 -dpi 96" bash -c '
             sleep 0.1
         done
     done
+    # The run ends with its one "Done." box (the window takes no clicks while it shows);
+    # once it is answered, no second run comes of the presses made during the first.
+    for _ in $(seq 100); do [[ -n $(box) ]] && break; sleep 0.1; done
+    done_box=$(box)
+    [[ -n $done_box ]] || { echo "FAIL: the run did not end with its box" >&2; exit 1; }
+    xdotool windowfocus --sync "$done_box" key Return
+    for _ in $(seq 30); do [[ -z $(box) ]] && break; sleep 0.1; done
+    sleep 3
+    [[ -z $(box) ]] || { echo "FAIL: pressed during the run, Start ran again" >&2; exit 1; }
 '
 # Opened from the desktop with a document ("Open With"): its desktop entry, launched by gio
 # with the file, starts the program with the file in the list; Start converts it.
