@@ -73,9 +73,6 @@ struct FileIdentity
 // The identity of the file the path names, following links; nothing when it cannot be read.
 std::optional<FileIdentity> fileIdentity(const QString& path);
 
-// True when a process with this number is running (or may be: one of another user).
-bool processRunning(qint64 pid);
-
 // The desktop folder's path, or nothing when it cannot be resolved.
 std::optional<QString> desktopFolder();
 

@@ -8,7 +8,6 @@
 #include <QStandardPaths>
 
 #include <cerrno>
-#include <csignal>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -238,13 +237,6 @@ std::optional<FileIdentity> fileIdentity(const QString& path)
     };
     return FileIdentity{quint64(info.st_dev), quint64(info.st_ino), qint64(info.st_size),
                         nanoseconds(info.st_mtim), nanoseconds(info.st_ctim)};
-}
-
-bool processRunning(qint64 pid)
-{
-    if (pid <= 0 || pid != qint64(pid_t(pid)))
-        return false;
-    return ::kill(pid_t(pid), 0) == 0 || errno == EPERM;
 }
 
 std::optional<QString> desktopFolder()

@@ -157,16 +157,6 @@ std::optional<FileIdentity> fileIdentity(const QString& path)
                         qint64(join(info.nFileSizeHigh, info.nFileSizeLow)), written, written};
 }
 
-bool processRunning(qint64 pid)
-{
-    const HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, DWORD(pid));
-    if (!process)
-        return GetLastError() == ERROR_ACCESS_DENIED;
-    const bool running = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
-    CloseHandle(process);
-    return running;
-}
-
 std::optional<QString> desktopFolder()
 {
     wchar_t buffer[MAX_PATH] = {};

@@ -26,10 +26,9 @@ struct AheadConversions::Job
     // Under m_mutex:
     OfficeProcess* process = nullptr; // while the worker has an instance to stop
     bool stopped = false;
-    bool ready = false;             // the page is written, or will not be
-    bool stored = false;            // it was written, and is sound
-    std::optional<Failure> failure; // the office's answer, or its time limit
-    bool failedSaving = false;
+    bool ready = false;  // the page is written, or will not be
+    bool stored = false; // it was written, and is sound
+    std::optional<AheadFailure> failure;
     bool finished = false; // the worker is done, its instance gone
 };
 
@@ -41,7 +40,7 @@ AheadResult::~AheadResult()
 
 AheadResult::AheadResult(AheadResult&& other) noexcept
     : m_made(std::move(other.m_made)), m_staging(std::exchange(other.m_staging, QString())),
-      m_failure(std::move(other.m_failure)), m_failedSaving(other.m_failedSaving)
+      m_failure(std::move(other.m_failure))
 {}
 
 AheadConversions::AheadConversions(InstancePool& pool, InstanceLimits limits, int capacity,
@@ -165,8 +164,7 @@ bool AheadConversions::startJob(const PlannedExport& what)
 void AheadConversions::convert(Job& job, std::unique_ptr<OfficeProcess> process)
 {
     bool stored = false;
-    std::optional<Failure> failure;
-    bool failedSaving = false;
+    std::optional<AheadFailure> failure;
     try {
         job.watchdog.arm(process->pid(), kStartLimit);
         ReadyInstance ready;
@@ -196,10 +194,8 @@ void AheadConversions::convert(Job& job, std::unique_ptr<OfficeProcess> process)
             qCDebug(lcConvert) << "ahead:" << answer.description();
             // What the office answered, and a time limit, stand; after a crash or a kill
             // the turn converts the document again, alone.
-            if (instance.ended() != OfficeInstance::Ended::Crashed) {
-                failure = answer;
-                failedSaving = opened;
-            }
+            if (instance.ended() != OfficeInstance::Ended::Crashed)
+                failure = AheadFailure{answer, opened};
         } catch (...) {
         }
         qCDebug(lcConvert) << "made ahead:" << QFileInfo(job.what.source).fileName()
@@ -208,10 +204,8 @@ void AheadConversions::convert(Job& job, std::unique_ptr<OfficeProcess> process)
                                          : "to be made again");
         std::lock_guard lock(m_mutex);
         job.stored = stored && !job.stopped;
-        if (!job.stopped) {
+        if (!job.stopped)
             job.failure = std::move(failure);
-            job.failedSaving = failedSaving;
-        }
         job.ready = true;
         job.process = nullptr;
         m_finished.notify_all();
@@ -287,13 +281,11 @@ std::optional<AheadResult> AheadConversions::take(const QString& source)
     std::unique_ptr<Job> done = std::move(*at);
     m_jobs.erase(at);
     bool stored = false;
-    std::optional<Failure> failure;
-    bool failedSaving = false;
+    std::optional<AheadFailure> failure;
     {
         std::lock_guard lock(m_mutex);
         stored = job.stored;
         failure = job.failure;
-        failedSaving = job.failedSaving;
     }
     const std::optional<fs::FileIdentity> identity = done->identity;
     AheadResult result(done->what, std::exchange(done->staging, QString()));
@@ -302,7 +294,7 @@ std::optional<AheadResult> AheadConversions::take(const QString& source)
     if ((!stored && !failure) || fs::fileIdentity(source) != identity)
         return std::nullopt; // the result's staging goes with it
     if (failure)
-        result.setFailure(std::move(*failure), failedSaving);
+        result.setFailure(std::move(*failure));
     return result;
 }
 

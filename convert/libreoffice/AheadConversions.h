@@ -19,8 +19,16 @@ namespace docuflume::office {
 
 class InstancePool;
 
+// What the office answered a conversion ahead with (a time limit among them), and whether it
+// came from the save (else from opening).
+struct AheadFailure
+{
+    Failure failure;
+    bool saving = false;
+};
+
 // A document converted ahead of its turn: its page, waiting in a staging folder beside its
-// target (moved into place by CommitStaged, or removed with this object), or the failure
+// target (moved into place by MoveStaged, or removed with this object), or the failure
 // the office answered with, to be shown at the turn as if it had come then.
 class AheadResult
 {
@@ -37,20 +45,13 @@ public:
     // Hands the staging folder over to the caller, who moves it into place or removes it.
     QString release() { return std::exchange(m_staging, QString()); }
 
-    // The failure of the conversion, and whether it came from the save (else from opening).
-    const std::optional<Failure>& failure() const { return m_failure; }
-    bool failedSaving() const { return m_failedSaving; }
-    void setFailure(Failure failure, bool saving)
-    {
-        m_failure = std::move(failure);
-        m_failedSaving = saving;
-    }
+    const std::optional<AheadFailure>& failure() const { return m_failure; }
+    void setFailure(AheadFailure failure) { m_failure = std::move(failure); }
 
 private:
     PlannedExport m_made;
     QString m_staging;
-    std::optional<Failure> m_failure;
-    bool m_failedSaving = false;
+    std::optional<AheadFailure> m_failure;
 };
 
 // Converts the documents a batch plans to convert next, ahead of their turn: each in a

@@ -171,15 +171,16 @@ public:
                            format == m_result->made().fileFormat;
         if (asked && m_result->failure()) {
             // The save failed ahead, for this very page: it fails now in the same words.
-            const Failure failure = *m_result->failure();
+            const Failure failure = m_result->failure()->failure;
             m_result.reset();
             throw failure;
         }
         if (asked && QFileInfo::exists(m_result->staging())) {
-            // CommitStaged removes the staging folder, whatever it finds there.
+            // Checked when it was written; MoveStaged removes the staging folder, whatever it
+            // finds there.
             const QString staging = m_result->release();
             m_result.reset();
-            CommitStaged(staging, target, kProductName);
+            MoveStaged(staging, target);
             return;
         }
         // Made for another page or flavour: this one is converted now.
@@ -198,8 +199,8 @@ std::unique_ptr<WordDocument> TurnInstance::open(const QString& path)
     if (AheadConversions* ahead = m_engine.ahead()) {
         if (std::optional<AheadResult> result = ahead->take(path)) {
             // The office refused it ahead: that answer is the turn's, with no second try.
-            if (result->failure() && !result->failedSaving())
-                throw Failure(*result->failure());
+            if (result->failure() && !result->failure()->saving)
+                throw Failure(result->failure()->failure);
             return std::make_unique<AheadDocument>(*this, path, std::move(*result));
         }
     }

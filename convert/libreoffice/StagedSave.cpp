@@ -146,16 +146,13 @@ std::optional<QString> StagedPageProblem(const QString& staging, const QString& 
     return std::nullopt;
 }
 
-void CommitStaged(const QString& stagingPath, const QString& target, const QString& writer)
+void MoveStaged(const QString& stagingPath, const QString& target)
 {
     const QFileInfo output(target);
     const QDir folder = output.absoluteDir();
     QDir staging(stagingPath);
     QStringList moved;
     try {
-        if (const auto problem = StagedPageProblem(staging.path(), target, writer))
-            throw Failure(Failure::AutomationError, *problem);
-
         QStringList files = staging.entryList(QDir::Files | QDir::Hidden);
         files.removeAll(output.fileName());
         files.append(output.fileName());
@@ -177,6 +174,15 @@ void CommitStaged(const QString& stagingPath, const QString& target, const QStri
         throw;
     }
     staging.removeRecursively();
+}
+
+void CommitStaged(const QString& staging, const QString& target, const QString& writer)
+{
+    if (const auto problem = StagedPageProblem(staging, target, writer)) {
+        QDir(staging).removeRecursively();
+        throw Failure(Failure::AutomationError, *problem);
+    }
+    MoveStaged(staging, target);
 }
 
 void SaveStaged(const QString& target, const QString& writer,

@@ -62,6 +62,8 @@ std::optional<QString> StagedPageProblem(const QString& staging, const QString& 
 // named like the target) into place with its pictures, as SaveStaged does once its writer
 // returns; the staging folder is gone afterwards, whether the page was sound or not.
 void CommitStaged(const QString& staging, const QString& target, const QString& writer);
+// The move alone, for a page that was checked when it was written.
+void MoveStaged(const QString& staging, const QString& target);
 
 // Makes a staging folder of ours in `folder`, under a name no other has had, noted in the
 // ledger first; returns its path, or nothing when the folder cannot be written.
