@@ -14,6 +14,7 @@ packages=(
     # them, and the office then crashes on many documents), and its UNO SDK.
     libreoffice-writer libreoffice-dev
     libxml2-dev # the HTML parser that reads the pages the office writes
+    libzip-dev  # reads a .docx package, to count the words it holds
     clang-format
     xvfb xauth # a virtual display for machines without one
 )

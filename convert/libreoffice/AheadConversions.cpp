@@ -182,14 +182,21 @@ void AheadConversions::convert(Job& job, std::unique_ptr<OfficeProcess> process)
         try {
             std::unique_ptr<WordDocument> document = instance.open(job.what.source);
             opened = true;
-            static_cast<OfficeDocument&>(*document).store(
+            auto& officeDocument = static_cast<OfficeDocument&>(*document);
+            officeDocument.store(
                 QDir(job.staging).filePath(QFileInfo(job.what.outputPath).fileName()),
                 job.what.fileFormat);
-            // Checked now, so that an unsound page is made again at its turn.
-            const auto problem = StagedPageProblem(job.staging, job.what.outputPath, kProductName);
+            // Checked now, as a save at its turn checks it: an unsound page is made again
+            // then, while one that lost the text fails there in the same words.
+            const auto problem = StagedPageProblem(job.staging, job.what.outputPath, kProductName,
+                                                   &officeDocument.words());
             stored = !problem;
-            if (problem)
-                qCDebug(lcConvert) << "ahead:" << *problem;
+            if (problem) {
+                qCDebug(lcConvert) << "ahead:" << problem->description;
+                if (problem->textLost)
+                    failure =
+                        AheadFailure{Failure(Failure::AutomationError, problem->description), true};
+            }
         } catch (const Failure& answer) {
             qCDebug(lcConvert) << "ahead:" << answer.description();
             // What the office answered, and a time limit, stand; after a crash or a kill

@@ -220,11 +220,28 @@ private:
 
 } // namespace
 
-HtmlPage ReadHtmlPage(const QByteArray& bytes)
+void InitialiseXmlParser()
 {
-    // Sets up the parser's globals once, before any thread reads a page.
     static std::once_flag initialised;
     std::call_once(initialised, [] { xmlInitParser(); });
+}
+
+qsizetype CountWords(QStringView text)
+{
+    qsizetype words = 0;
+    bool inWord = false;
+    for (const QChar c : text) {
+        const bool space = c.isSpace();
+        if (!space && !inWord)
+            ++words;
+        inWord = !space;
+    }
+    return words;
+}
+
+HtmlPage ReadHtmlPage(const QByteArray& bytes)
+{
+    InitialiseXmlParser();
 
     HtmlPage page;
     if (bytes.isEmpty())

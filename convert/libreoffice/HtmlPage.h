@@ -27,6 +27,13 @@ struct HtmlPage
 
 HtmlPage ReadHtmlPage(const QByteArray& bytes);
 
+// How many words a text holds: the runs of characters between white space (Unicode's, a
+// no-break space among it), counted alike on a page and in the document it was made from.
+qsizetype CountWords(QStringView text);
+
+// Sets libxml2 up, once, before any thread of ours parses with it.
+void InitialiseXmlParser();
+
 // The urls a piece of CSS names (url(...) tokens and url("...") functions), unescaped, in
 // the order they stand; comments and strings elsewhere are skipped as CSS skips them.
 QStringList CssUrls(const QString& css);

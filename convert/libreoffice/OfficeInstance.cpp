@@ -2,6 +2,8 @@
 
 #include "convert/ExportDocument.h"
 #include "convert/libreoffice/DocumentKinds.h"
+#include "convert/libreoffice/HtmlPage.h"
+#include "convert/libreoffice/PackageWords.h"
 #include "convert/libreoffice/StagedSave.h"
 #include "convert/libreoffice/Watchdog.h"
 #include "shell/Failure.h"
@@ -9,6 +11,7 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <com/sun/star/container/XIndexAccess.hpp>
 #include <com/sun/star/document/MacroExecMode.hpp>
 #include <com/sun/star/document/UpdateDocMode.hpp>
 #include <com/sun/star/frame/XModel.hpp>
@@ -16,6 +19,7 @@
 #include <com/sun/star/lang/DisposedException.hpp>
 #include <com/sun/star/text/XTextDocument.hpp>
 #include <com/sun/star/util/XCloseable.hpp>
+#include <com/sun/star/util/XSearchable.hpp>
 
 namespace docuflume::office {
 
@@ -33,6 +37,27 @@ namespace {
 // formatting in CSS. (The XSLT "XHTML Writer File" filter drops headers and pictures.)
 const QString kHtmlFilter = QStringLiteral("HTML (StarWriter)");
 const QString kFilteredOptions = QStringLiteral("XHTML");
+
+// The words of the text the office loaded, counted where it is: the runs of what is not
+// white space in its body and tables. (Its text is not fetched: a string with an unpaired
+// surrogate, as a damaged .doc or .rtf can hold, ends the bridge that would carry it.)
+std::optional<qsizetype> loadedWords(const Reference<css::lang::XComponent>& document)
+{
+    const Reference<css::util::XSearchable> searchable(document, UNO_QUERY);
+    if (!searchable.is())
+        return std::nullopt;
+    try {
+        const Reference<css::util::XSearchDescriptor> words = searchable->createSearchDescriptor();
+        words->setSearchString(OUString::createFromAscii("\\S+"));
+        words->setPropertyValue(OUString::createFromAscii("SearchRegularExpression"), Any(true));
+        const Reference<css::container::XIndexAccess> found = searchable->findAll(words);
+        return found.is() ? found->getCount() : 0;
+    } catch (const css::lang::DisposedException&) {
+        throw; // the office stopped: the call says so
+    } catch (const css::uno::Exception&) {
+        return std::nullopt;
+    }
+}
 
 } // namespace
 
@@ -121,6 +146,7 @@ std::unique_ptr<WordDocument> OfficeInstance::open(const QString& path)
     Reference<css::lang::XComponent> component;
     QString filter;
     bool isText = false;
+    DocumentWords words{shown, std::nullopt, std::nullopt};
     guarded(
         QStringLiteral("converting ") + shown,
         [&] {
@@ -147,7 +173,16 @@ std::unique_ptr<WordDocument> OfficeInstance::open(const QString& path)
                       QStringLiteral("%1 is not a text document.").arg(shown));
     if (!FilterFitsName(path, filter))
         throw Failure(Failure::AutomationError, damaged);
-    return std::make_unique<OfficeDocument>(*this, component);
+    // What the page is checked against, once the document is known to be one to convert.
+    guarded(
+        QStringLiteral("converting ") + shown, [&] { words.loaded = loadedWords(component); },
+        [&] { return damaged; });
+    // A count of the package's own, which sees the text the office did not load.
+    if (IsWordPackageName(path))
+        words.stored = WordPackageWords(path);
+    qCDebug(lcConvert) << shown << "holds" << words.loaded.value_or(-1) << "words loaded,"
+                       << words.stored.value_or(-1) << "stored";
+    return std::make_unique<OfficeDocument>(*this, component, std::move(words));
 }
 
 std::pair<QString, int> SaveTarget(const QList<NamedArgument>& arguments)
@@ -172,7 +207,7 @@ void OfficeDocument::saveAs(const QList<NamedArgument>& arguments)
     // A failed or stopped save leaves nothing half-written, and an earlier output stays.
     SaveStaged(
         target, kProductName, [&](const QString& stagedPage) { store(stagedPage, format); },
-        m_instance.ledger());
+        m_instance.ledger(), &m_words);
 }
 
 void OfficeDocument::store(const QString& page, int fileFormat)

@@ -66,17 +66,22 @@ private:
 class OfficeDocument final : public WordDocument
 {
 public:
-    OfficeDocument(OfficeInstance& instance, css::uno::Reference<css::lang::XComponent> component)
-        : m_instance(instance), m_component(std::move(component))
+    OfficeDocument(OfficeInstance& instance, css::uno::Reference<css::lang::XComponent> component,
+                   DocumentWords words)
+        : m_instance(instance), m_component(std::move(component)), m_words(std::move(words))
     {}
-    // Saves into the target all or nothing (see SaveStaged).
+    // Saves into the target all or nothing (see SaveStaged); a page that lost the
+    // document's text is not saved.
     void saveAs(const QList<NamedArgument>& arguments) override;
     // Writes the page alone, with its pictures beside it, where it is told.
     void store(const QString& page, int fileFormat);
+    // The words the document held when it was opened, for the check of its page.
+    const DocumentWords& words() const { return m_words; }
 
 private:
     OfficeInstance& m_instance;
     css::uno::Reference<css::lang::XComponent> m_component;
+    const DocumentWords m_words;
 };
 
 // The page and the save format that a save's arguments name; throws the word processor's

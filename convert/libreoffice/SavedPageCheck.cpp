@@ -6,10 +6,23 @@
 #include <QFile>
 #include <QStringDecoder>
 
+#include <algorithm>
+
 namespace docuflume {
 
+std::optional<qsizetype> LostWords(const DocumentWords& words, qsizetype shown)
+{
+    constexpr qsizetype kFewest = 5; // below it, a page may well show other words
+    std::optional<qsizetype> lost;
+    for (const std::optional<qsizetype>& held : {words.loaded, words.stored}) {
+        if (held && *held >= kFewest && shown * 5 < *held)
+            lost = std::max(lost.value_or(0), *held);
+    }
+    return lost;
+}
+
 std::optional<QString> CheckSavedPage(const QString& folder, const QString& pageName,
-                                      const QString& finalFolder)
+                                      const QString& finalFolder, qsizetype* shownWords)
 {
     QFile file(QDir(folder).filePath(pageName));
     if (!file.open(QIODevice::ReadOnly))
@@ -19,6 +32,8 @@ std::optional<QString> CheckSavedPage(const QString& folder, const QString& page
         return QStringLiteral("the page %1 is empty").arg(pageName);
 
     const HtmlPage page = ReadHtmlPage(bytes);
+    if (shownWords)
+        *shownWords = CountWords(page.visibleText);
     // What the writer uses unless told otherwise.
     const QByteArray encoding =
         page.declaredEncoding.isEmpty() ? QByteArray("UTF-8") : page.declaredEncoding;

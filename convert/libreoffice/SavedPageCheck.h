@@ -6,12 +6,26 @@
 
 namespace docuflume {
 
+// What a document holds of text, counted apart from the page written for it.
+struct DocumentWords
+{
+    QString document;                // its file name
+    std::optional<qsizetype> loaded; // the words of the text the word processor loaded
+    std::optional<qsizetype> stored; // the words its own package holds (WordPackageWords)
+};
+
+// The words of a document, by either count, that a page showing `shown` words lost, or
+// nothing: it lost them when the document holds at least five and the page shows fewer than
+// a fifth of them. (Ordinary pages show far more of their package's words than that; a
+// document that holds no text loses none.)
+std::optional<qsizetype> LostWords(const DocumentWords& words, qsizetype shown);
+
 // What is wrong with an HTML page the word processor has just written into `folder`, or
 // nothing when it is sound: the page exists and is not empty, its bytes are valid in the
 // encoding it declares (UTF-8 when it declares none), and every file it loads from its own
 // folder (see HtmlPage) was written beside it, or already stands in `finalFolder`, where a
-// linked picture may sit.
+// linked picture may sit. `shownWords`, when given, is set to the words a reader sees on it.
 std::optional<QString> CheckSavedPage(const QString& folder, const QString& pageName,
-                                      const QString& finalFolder);
+                                      const QString& finalFolder, qsizetype* shownWords = nullptr);
 
 } // namespace docuflume

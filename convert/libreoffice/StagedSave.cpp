@@ -135,14 +135,24 @@ std::optional<QString> MakeStagingFolder(const QString& folder, StagingLedger* l
     return std::nullopt;
 }
 
-std::optional<QString> StagedPageProblem(const QString& staging, const QString& target,
-                                         const QString& writer)
+std::optional<PageProblem> StagedPageProblem(const QString& staging, const QString& target,
+                                             const QString& writer, const DocumentWords* words)
 {
     const QFileInfo output(target);
+    qsizetype shown = 0;
     if (const auto problem =
-            CheckSavedPage(staging, output.fileName(), output.absoluteDir().path()))
-        return QStringLiteral("%1 did not save %2 soundly: %3.")
-            .arg(writer, output.fileName(), *problem);
+            CheckSavedPage(staging, output.fileName(), output.absoluteDir().path(), &shown))
+        return PageProblem{QStringLiteral("%1 did not save %2 soundly: %3.")
+                               .arg(writer, output.fileName(), *problem)};
+    if (words) {
+        if (const std::optional<qsizetype> held = LostWords(*words, shown))
+            return PageProblem{
+                QStringLiteral("%1 lost the text of %2: the document holds %3 words, the page %4.")
+                    .arg(writer, words->document)
+                    .arg(*held)
+                    .arg(shown),
+                true};
+    }
     return std::nullopt;
 }
 
@@ -176,17 +186,19 @@ void MoveStaged(const QString& stagingPath, const QString& target)
     staging.removeRecursively();
 }
 
-void CommitStaged(const QString& staging, const QString& target, const QString& writer)
+void CommitStaged(const QString& staging, const QString& target, const QString& writer,
+                  const DocumentWords* words)
 {
-    if (const auto problem = StagedPageProblem(staging, target, writer)) {
+    if (const auto problem = StagedPageProblem(staging, target, writer, words)) {
         QDir(staging).removeRecursively();
-        throw Failure(Failure::AutomationError, *problem);
+        throw Failure(Failure::AutomationError, problem->description);
     }
     MoveStaged(staging, target);
 }
 
 void SaveStaged(const QString& target, const QString& writer,
-                const std::function<void(const QString& stagedPage)>& write, StagingLedger* ledger)
+                const std::function<void(const QString& stagedPage)>& write, StagingLedger* ledger,
+                const DocumentWords* words)
 {
     const QFileInfo output(target);
     const QDir folder = output.absoluteDir();
@@ -204,7 +216,7 @@ void SaveStaged(const QString& target, const QString& writer,
         QDir(*staging).removeRecursively();
         throw;
     }
-    CommitStaged(*staging, target, writer);
+    CommitStaged(*staging, target, writer, words);
 }
 
 } // namespace docuflume

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "convert/libreoffice/SavedPageCheck.h"
+
 #include <QSet>
 #include <QString>
 
@@ -48,20 +50,29 @@ private:
 // checks out (see CheckSavedPage) are the files moved into place, the pictures first and
 // the page last, so that a page never points at pictures that are not there yet; otherwise
 // the output folder is left as it was and the failure passes on. `writer` names the program
-// that writes, for the message of a page that is not sound.
+// that writes, for the message of a page that is not sound. With `words`, a page that lost
+// the document's text (see LostWords) fails too.
 void SaveStaged(const QString& target, const QString& writer,
                 const std::function<void(const QString& stagedPage)>& write,
-                StagingLedger* ledger = nullptr);
+                StagingLedger* ledger = nullptr, const DocumentWords* words = nullptr);
 
 // What is wrong with a page written into `staging` for `target`, in the words of a failed
-// save, or nothing when it is sound.
-std::optional<QString> StagedPageProblem(const QString& staging, const QString& target,
-                                         const QString& writer);
+// save, or nothing when it is sound. `textLost` tells a page that lost the document's text
+// (with `words` given), which writing it again would not mend, from one that is not sound.
+struct PageProblem
+{
+    QString description;
+    bool textLost = false;
+};
+std::optional<PageProblem> StagedPageProblem(const QString& staging, const QString& target,
+                                             const QString& writer,
+                                             const DocumentWords* words = nullptr);
 
 // Moves a page that was written into `staging` (a folder of ours beside `target`, the page
 // named like the target) into place with its pictures, as SaveStaged does once its writer
 // returns; the staging folder is gone afterwards, whether the page was sound or not.
-void CommitStaged(const QString& staging, const QString& target, const QString& writer);
+void CommitStaged(const QString& staging, const QString& target, const QString& writer,
+                  const DocumentWords* words = nullptr);
 // The move alone, for a page that was checked when it was written.
 void MoveStaged(const QString& staging, const QString& target);
 

@@ -1,0 +1,455 @@
+#include "convert/libreoffice/PackageWords.h"
+
+#include "convert/libreoffice/HtmlPage.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QList>
+#include <QStringDecoder>
+#include <QUrl>
+
+#include <libxml/xmlreader.h>
+#include <zip.h>
+
+#include <algorithm>
+#include <functional>
+#include <memory>
+
+namespace docuflume {
+namespace {
+
+// No document's text comes near these; a package past them (a zip bomb, a part that is not
+// text) is not counted at all.
+constexpr qint64 kPartLimit = qint64(64) << 20;     // bytes of one part, uncompressed
+constexpr qint64 kPackageLimit = qint64(256) << 20; // of every part read, nested ones too
+constexpr int kPartsLimit = 2000;                   // parts read
+constexpr int kNestingLimit = 2;                    // packages included in packages
+
+constexpr int kXmlOptions = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
+
+const char* const kWordNamespaces[] = {
+    "http://schemas.openxmlformats.org/wordprocessingml/2006/main",
+    "http://purl.oclc.org/ooxml/wordprocessingml/main", // strict
+};
+const char* const kCompatibilityNamespace =
+    "http://schemas.openxmlformats.org/markup-compatibility/2006";
+
+// The relationships whose targets hold text of the document (by the last segment of their
+// type, the same in the transitional and the strict namespaces).
+const char* const kTextParts[] = {"header", "footer", "footnotes", "endnotes", "comments"};
+
+const char* const kPackageTypes[] = {
+    "application/vnd.openxmlformats-officedocument.wordprocessingml.document",
+    "application/vnd.openxmlformats-officedocument.wordprocessingml.template",
+    "application/vnd.ms-word.document.macroenabled.12",
+    "application/vnd.ms-word.template.macroenabled.12",
+};
+
+struct Budget
+{
+    qint64 bytes = kPackageLimit;
+    int parts = kPartsLimit;
+};
+
+struct ArchiveClose
+{
+    void operator()(zip_t* archive) const { zip_discard(archive); }
+};
+struct FileClose
+{
+    void operator()(zip_file_t* file) const { zip_fclose(file); }
+};
+struct ReaderFree
+{
+    void operator()(xmlTextReader* reader) const { xmlFreeTextReader(reader); }
+};
+using Archive = std::unique_ptr<zip_t, ArchiveClose>;
+using ZipFile = std::unique_ptr<zip_file_t, FileClose>;
+using Reader = std::unique_ptr<xmlTextReader, ReaderFree>;
+
+// One part being read, within the limits of the part and of the whole package.
+struct PartStream
+{
+    zip_file_t* file;
+    Budget& budget;
+    qint64 left = kPartLimit;
+    bool failed = false;
+
+    int read(char* buffer, int length)
+    {
+        const zip_int64_t got = zip_fread(file, buffer, zip_uint64_t(length));
+        if (got < 0 || got > left || got > budget.bytes) {
+            failed = true;
+            return -1;
+        }
+        left -= got;
+        budget.bytes -= got;
+        return int(got);
+    }
+};
+
+int readStream(void* context, char* buffer, int length)
+{
+    return static_cast<PartStream*>(context)->read(buffer, length);
+}
+
+QString text(const xmlChar* value)
+{
+    return value ? QString::fromUtf8(reinterpret_cast<const char*>(value)) : QString();
+}
+
+bool isName(xmlTextReader* reader, const char* ns, const char* name)
+{
+    return xmlStrEqual(xmlTextReaderConstNamespaceUri(reader), BAD_CAST ns) &&
+           xmlStrEqual(xmlTextReaderConstLocalName(reader), BAD_CAST name);
+}
+
+bool isWord(xmlTextReader* reader)
+{
+    const xmlChar* ns = xmlTextReaderConstNamespaceUri(reader);
+    for (const char* word : kWordNamespaces) {
+        if (xmlStrEqual(ns, BAD_CAST word))
+            return true;
+    }
+    return false;
+}
+
+QString attribute(xmlTextReader* reader, const char* name)
+{
+    xmlChar* value = xmlTextReaderGetAttribute(reader, BAD_CAST name);
+    QString result = text(value);
+    xmlFree(value);
+    return result;
+}
+
+// A property such as <w:vanish/> is on unless its value says off.
+bool switchedOn(xmlTextReader* reader)
+{
+    xmlChar* value = nullptr;
+    for (const char* ns : kWordNamespaces) {
+        if (!value)
+            value = xmlTextReaderGetAttributeNs(reader, BAD_CAST "val", BAD_CAST ns);
+    }
+    const QString val = text(value).toLower();
+    xmlFree(value);
+    return val != QLatin1String("0") && val != QLatin1String("false") &&
+           val != QLatin1String("off");
+}
+
+struct Relationship
+{
+    QString type; // the last segment of its type
+    QString target;
+};
+
+class Package
+{
+public:
+    Package(Archive archive, Budget& budget, int nesting, QByteArray bytes = {})
+        : m_bytes(std::move(bytes)), m_archive(std::move(archive)), m_budget(budget),
+          m_nesting(nesting)
+    {}
+
+    std::optional<qsizetype> words();
+
+private:
+    ZipFile openPart(const QString& part);
+    std::optional<QByteArray> readPart(const QString& part);
+    // Reads an XML part with `visit` called at each node; false when it cannot be read whole.
+    bool readXml(const QString& part, const std::function<bool(xmlTextReader*)>& visit);
+    bool readContentTypes();
+    QString contentType(const QString& part) const;
+    std::optional<QList<Relationship>> relationships(const QString& part);
+    std::optional<qsizetype> textWords(const QString& part);
+    std::optional<qsizetype> chunkWords(const QString& part);
+
+    const QByteArray m_bytes; // a nested package's own bytes, which the archive reads
+    Archive m_archive;
+    Budget& m_budget;
+    const int m_nesting;
+    QHash<QString, QString> m_defaults;  // content types by extension, lower case
+    QHash<QString, QString> m_overrides; // and by part name, lower case
+};
+
+ZipFile Package::openPart(const QString& part)
+{
+    if (--m_budget.parts < 0)
+        return nullptr;
+    // Part names are case-insensitive; the zip holds them without the leading slash, with
+    // the percent-encoding of their URIs undone.
+    const QString name = part.mid(1);
+    zip_int64_t index = zip_name_locate(m_archive.get(), name.toUtf8().constData(), ZIP_FL_NOCASE);
+    if (index < 0)
+        index = zip_name_locate(m_archive.get(),
+                                QUrl::fromPercentEncoding(name.toUtf8()).toUtf8().constData(),
+                                ZIP_FL_NOCASE);
+    if (index < 0)
+        return nullptr;
+    zip_stat_t stat;
+    zip_stat_init(&stat);
+    if (zip_stat_index(m_archive.get(), zip_uint64_t(index), 0, &stat) != 0 ||
+        ((stat.valid & ZIP_STAT_SIZE) && stat.size > zip_uint64_t(kPartLimit)))
+        return nullptr;
+    return ZipFile(zip_fopen_index(m_archive.get(), zip_uint64_t(index), 0));
+}
+
+std::optional<QByteArray> Package::readPart(const QString& part)
+{
+    const ZipFile file = openPart(part);
+    if (!file)
+        return std::nullopt;
+    PartStream stream{file.get(), m_budget};
+    QByteArray bytes;
+    char buffer[65536];
+    for (;;) {
+        const int got = stream.read(buffer, int(sizeof buffer));
+        if (got < 0)
+            return std::nullopt;
+        if (got == 0)
+            return bytes;
+        bytes.append(buffer, got);
+    }
+}
+
+bool Package::readXml(const QString& part, const std::function<bool(xmlTextReader*)>& visit)
+{
+    const ZipFile file = openPart(part);
+    if (!file)
+        return false;
+    PartStream stream{file.get(), m_budget};
+    const Reader reader(
+        xmlReaderForIO(readStream, nullptr, &stream, nullptr, nullptr, kXmlOptions));
+    if (!reader)
+        return false;
+    int status = xmlTextReaderRead(reader.get());
+    while (status == 1) {
+        // What older readers are given instead of the choice before it repeats its text.
+        if (xmlTextReaderNodeType(reader.get()) == XML_READER_TYPE_ELEMENT &&
+            isName(reader.get(), kCompatibilityNamespace, "Fallback")) {
+            status = xmlTextReaderNext(reader.get());
+            continue;
+        }
+        if (!visit(reader.get()))
+            return false;
+        status = xmlTextReaderRead(reader.get());
+    }
+    return status == 0 && !stream.failed;
+}
+
+bool Package::readContentTypes()
+{
+    return readXml(QStringLiteral("/[Content_Types].xml"), [this](xmlTextReader* reader) {
+        if (xmlTextReaderNodeType(reader) != XML_READER_TYPE_ELEMENT)
+            return true;
+        const QString type = attribute(reader, "ContentType").toLower();
+        const xmlChar* name = xmlTextReaderConstLocalName(reader);
+        if (xmlStrEqual(name, BAD_CAST "Default"))
+            m_defaults.insert(attribute(reader, "Extension").toLower(), type);
+        else if (xmlStrEqual(name, BAD_CAST "Override"))
+            m_overrides.insert(attribute(reader, "PartName").toLower(), type);
+        return true;
+    });
+}
+
+QString Package::contentType(const QString& part) const
+{
+    const auto found = m_overrides.constFind(part.toLower());
+    if (found != m_overrides.cend())
+        return *found;
+    return m_defaults.value(QFileInfo(part).suffix().toLower());
+}
+
+// The part a relationship of `source` names, as an absolute part name.
+QString resolveTarget(const QString& source, const QString& target)
+{
+    const QString path =
+        target.startsWith(u'/') ? target : source.left(source.lastIndexOf(u'/') + 1) + target;
+    const QString clean = QDir::cleanPath(path);
+    return clean.startsWith(u'/') ? clean : u'/' + clean;
+}
+
+std::optional<QList<Relationship>> Package::relationships(const QString& part)
+{
+    const qsizetype slash = part.lastIndexOf(u'/');
+    const QString rels = part.left(slash + 1) + QStringLiteral("_rels/") + part.mid(slash + 1) +
+                         QStringLiteral(".rels");
+    QList<Relationship> found;
+    const bool read = readXml(rels, [&](xmlTextReader* reader) {
+        if (xmlTextReaderNodeType(reader) == XML_READER_TYPE_ELEMENT &&
+            xmlStrEqual(xmlTextReaderConstLocalName(reader), BAD_CAST "Relationship") &&
+            attribute(reader, "TargetMode")
+                    .compare(QLatin1String("External"), Qt::CaseInsensitive) != 0) {
+            const QString type = attribute(reader, "Type");
+            found.append({type.mid(type.lastIndexOf(u'/') + 1),
+                          resolveTarget(part, attribute(reader, "Target"))});
+        }
+        return true;
+    });
+    if (!read)
+        return std::nullopt;
+    return found;
+}
+
+std::optional<qsizetype> Package::textWords(const QString& part)
+{
+    qsizetype words = 0;
+    QString line;               // the text since the last break
+    QList<QByteArray> elements; // those open, by name when of WordprocessingML
+    bool inText = false;        // within a w:t
+    bool hidden = false;        // the run is hidden text
+    const auto endLine = [&] {
+        words += CountWords(line);
+        line.clear();
+    };
+    const bool read = readXml(part, [&](xmlTextReader* reader) {
+        switch (xmlTextReaderNodeType(reader)) {
+        case XML_READER_TYPE_ELEMENT: {
+            const QByteArray name =
+                isWord(reader)
+                    ? QByteArray(reinterpret_cast<const char*>(xmlTextReaderConstLocalName(reader)))
+                    : QByteArray();
+            if (name == "p") {
+                endLine();
+            } else if (name == "r") {
+                hidden = false;
+            } else if (name == "tab" || name == "br" || name == "cr") {
+                line += u' ';
+            } else if ((name == "vanish" || name == "specVanish") && elements.size() >= 2 &&
+                       elements.last() == "rPr" && elements[elements.size() - 2] == "r") {
+                hidden = switchedOn(reader);
+            }
+            if (!xmlTextReaderIsEmptyElement(reader)) {
+                elements.append(name);
+                inText = name == "t";
+            }
+            break;
+        }
+        case XML_READER_TYPE_END_ELEMENT:
+            if (!elements.isEmpty()) {
+                if (elements.last() == "p")
+                    endLine();
+                elements.removeLast();
+            }
+            inText = false;
+            break;
+        case XML_READER_TYPE_TEXT:
+        case XML_READER_TYPE_CDATA:
+        case XML_READER_TYPE_WHITESPACE:
+        case XML_READER_TYPE_SIGNIFICANT_WHITESPACE:
+            if (inText && !hidden)
+                line += text(xmlTextReaderConstValue(reader));
+            break;
+        default:
+            break;
+        }
+        return true;
+    });
+    endLine();
+    if (!read)
+        return std::nullopt;
+    return words;
+}
+
+// The words of a chunk the document includes in a format of its own: a chunk in a format
+// not read here counts none.
+std::optional<qsizetype> Package::chunkWords(const QString& part)
+{
+    QString type = contentType(part);
+    type = type.left(type.indexOf(u';')).trimmed();
+    const bool html =
+        type == QLatin1String("text/html") || type == QLatin1String("application/xhtml+xml");
+    const bool plain = type == QLatin1String("text/plain");
+    const bool package =
+        std::any_of(std::begin(kPackageTypes), std::end(kPackageTypes),
+                    [&](const char* packageType) { return type == QLatin1String(packageType); });
+    if (!html && !plain && !package)
+        return 0;
+    if (package && m_nesting >= kNestingLimit)
+        return std::nullopt;
+    std::optional<QByteArray> bytes = readPart(part);
+    if (!bytes)
+        return std::nullopt;
+    if (html)
+        return CountWords(ReadHtmlPage(*bytes).visibleText);
+    if (plain) {
+        QStringDecoder decoder(
+            QStringConverter::encodingForData(*bytes).value_or(QStringConverter::Utf8));
+        return CountWords(QString(decoder.decode(*bytes)));
+    }
+    // The nested package keeps its bytes for as long as its archive reads them.
+    QByteArray held = std::move(*bytes);
+    zip_source_t* source =
+        zip_source_buffer_create(held.constData(), zip_uint64_t(held.size()), 0, nullptr);
+    if (!source)
+        return std::nullopt;
+    zip_t* archive = zip_open_from_source(source, ZIP_RDONLY, nullptr);
+    if (!archive) {
+        zip_source_free(source);
+        return std::nullopt;
+    }
+    Package nested(Archive(archive), m_budget, m_nesting + 1, std::move(held));
+    return nested.words();
+}
+
+std::optional<qsizetype> Package::words()
+{
+    if (!readContentTypes())
+        return std::nullopt;
+    const auto packageRelationships = relationships(QStringLiteral("/"));
+    if (!packageRelationships)
+        return std::nullopt;
+    QString main;
+    for (const Relationship& relationship : *packageRelationships) {
+        if (relationship.type == QLatin1String("officeDocument"))
+            main = relationship.target;
+    }
+    const QString mainType = contentType(main);
+    if (main.isEmpty() || !mainType.endsWith(QLatin1String("main+xml")) ||
+        !(mainType.contains(QLatin1String("wordprocessingml")) ||
+          mainType.contains(QLatin1String("ms-word"))))
+        return std::nullopt;
+
+    std::optional<qsizetype> total = textWords(main);
+    // A main part without relationships has nothing beside it.
+    const auto parts = relationships(main).value_or(QList<Relationship>());
+    QStringList seen{main.toLower()};
+    for (const Relationship& relationship : parts) {
+        if (!total || seen.contains(relationship.target.toLower()))
+            continue;
+        const bool textPart =
+            std::any_of(std::begin(kTextParts), std::end(kTextParts),
+                        [&](const char* kind) { return relationship.type == QLatin1String(kind); });
+        const bool chunk = relationship.type == QLatin1String("aFChunk");
+        if (!textPart && !chunk)
+            continue;
+        seen << relationship.target.toLower();
+        const std::optional<qsizetype> words =
+            chunk ? chunkWords(relationship.target) : textWords(relationship.target);
+        total = words ? std::optional<qsizetype>(*total + *words) : std::nullopt;
+    }
+    return total;
+}
+
+} // namespace
+
+bool IsWordPackageName(const QString& fileName)
+{
+    const QString suffix = QFileInfo(fileName).suffix().toLower();
+    return suffix == QLatin1String("docx") || suffix == QLatin1String("docm") ||
+           suffix == QLatin1String("dotx") || suffix == QLatin1String("dotm");
+}
+
+std::optional<qsizetype> WordPackageWords(const QString& path)
+{
+    InitialiseXmlParser();
+    int error = 0;
+    Archive archive(zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY, &error));
+    if (!archive)
+        return std::nullopt;
+    Budget budget;
+    return Package(std::move(archive), budget, 0).words();
+}
+
+} // namespace docuflume
