@@ -423,6 +423,61 @@ private Q_SLOTS:
         }
     }
 
+    // A sound page that shows fewer than a fifth of at least five words the document holds,
+    // by either count, lost its text: nothing is moved, and the earlier output stays.
+    void stagedSaveOfLostText_data()
+    {
+        QTest::addColumn<int>("loaded"); // -1: not counted
+        QTest::addColumn<int>("stored");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<QString>("failure"); // empty: saved
+        QTest::newRow("under a fifth of the loaded words")
+            << 10 << -1 << "one"
+            << "Writer lost the text of a.docx: the document holds 10 words, "
+               "the page 1.";
+        QTest::newRow("a fifth") << 10 << -1 << "one two" << QString();
+        QTest::newRow("fewer than five words") << -1 << 4 << "" << QString();
+        QTest::newRow("five words, none shown")
+            << 0 << 5 << ""
+            << "Writer lost the text of a.docx: the document holds 5 words, the "
+               "page 0.";
+        QTest::newRow("either count")
+            << 3 << 60 << "a b c d e f g h i j k"
+            << "Writer lost the text of a.docx: the document holds 60 words, the page 11.";
+        // Unicode white space parts words as it does on the page: three words, not one.
+        QTest::newRow("no-break and ideographic spaces")
+            << 15 << -1 << "one&nbsp;two\u3000three" << QString();
+        QTest::newRow("not counted") << -1 << -1 << "" << QString();
+    }
+
+    void stagedSaveOfLostText()
+    {
+        QFETCH(int, loaded);
+        QFETCH(int, stored);
+        QFETCH(QString, shown);
+        QFETCH(QString, failure);
+        touchFile(path("a.htm"), "earlier");
+        const auto count = [](int words) {
+            return words < 0 ? std::nullopt : std::optional<qsizetype>(words);
+        };
+        const DocumentWords words{QStringLiteral("a.docx"), count(loaded), count(stored)};
+        const QByteArray page = "<html><head><meta charset=\"utf-8\"></head><body><p>" +
+                                shown.toUtf8() + "</p></body></html>";
+        QString failed;
+        try {
+            SaveStaged(
+                path("a.htm"), QStringLiteral("Writer"),
+                [&](const QString& stagedPage) { touchFile(stagedPage, page); }, nullptr, &words);
+        } catch (const Failure& error) {
+            failed = error.description();
+        }
+        QCOMPARE(failed, failure);
+        QCOMPARE(readFile(path("a.htm")), failure.isEmpty() ? page : QByteArray("earlier"));
+        QCOMPARE(
+            QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+            QStringList{QStringLiteral("a.htm")});
+    }
+
     // What a run that ended without tidying up (killed) left goes when the next run opens
     // the ledger: its staging in every folder it noted, and its pipes' sockets. A live run's
     // staging stays (its ledger is locked), and so does anything not named like staging.

@@ -17,6 +17,7 @@
 #include <QLoggingCategory>
 #include <QPushButton>
 
+#include <QBuffer>
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
@@ -27,6 +28,8 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <zip.h>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -152,6 +155,81 @@ QString rtfEscaped(const QString& text)
     return out;
 }
 
+// A Word package made here: `body` is the content of the main document's body, and each
+// extra part is referred to from the main document by the id "extra<k>".
+struct ExtraPart
+{
+    QString name; // below word/
+    QString type; // its content type
+    QString relation;
+    QByteArray bytes;
+};
+
+void writeWordPackage(const QString& path, const QString& body, const QList<ExtraPart>& extras = {})
+{
+    const QString relations =
+        QStringLiteral("http://schemas.openxmlformats.org/officeDocument/2006/relationships/");
+    QString types =
+        QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?><Types "
+                       "xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
+                       "<Default Extension=\"rels\" "
+                       "ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
+                       "<Default Extension=\"xml\" ContentType=\"application/xml\"/>"
+                       "<Override PartName=\"/word/document.xml\" ContentType=\"application/"
+                       "vnd.openxmlformats-officedocument.wordprocessingml.document.main+xml\"/>");
+    QString documentRelations =
+        QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?><Relationships "
+                       "xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">");
+    QList<std::pair<QByteArray, QByteArray>> parts;
+    for (qsizetype k = 0; k < extras.size(); ++k) {
+        types += QStringLiteral("<Override PartName=\"/word/%1\" ContentType=\"%2\"/>")
+                     .arg(extras[k].name, extras[k].type);
+        documentRelations +=
+            QStringLiteral("<Relationship Id=\"extra%1\" Type=\"%2%3\" Target=\"%4\"/>")
+                .arg(k)
+                .arg(relations, extras[k].relation, extras[k].name);
+        parts.append({"word/" + extras[k].name.toUtf8(), extras[k].bytes});
+    }
+    parts.append({"[Content_Types].xml", (types + QStringLiteral("</Types>")).toUtf8()});
+    parts.append(
+        {"_rels/.rels", "<?xml version=\"1.0\" encoding=\"UTF-8\"?><Relationships "
+                        "xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+                        "<Relationship Id=\"main\" Type=\"" +
+                            relations.toUtf8() +
+                            "officeDocument\" Target=\"word/document.xml\"/></Relationships>"});
+    parts.append({"word/_rels/document.xml.rels",
+                  (documentRelations + QStringLiteral("</Relationships>")).toUtf8()});
+    parts.append(
+        {"word/document.xml",
+         ("<?xml version=\"1.0\" encoding=\"UTF-8\"?><w:document "
+          "xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/2006/main\" "
+          "xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\" "
+          "xmlns:wp=\"http://schemas.openxmlformats.org/drawingml/2006/wordprocessingDrawing\" "
+          "xmlns:a=\"http://schemas.openxmlformats.org/drawingml/2006/main\" "
+          "xmlns:pic=\"http://schemas.openxmlformats.org/drawingml/2006/picture\" "
+          "xmlns:v=\"urn:schemas-microsoft-com:vml\"><w:body>" +
+          body + QStringLiteral("<w:sectPr/></w:body></w:document>"))
+             .toUtf8()});
+    int error = 0;
+    zip_t* zip = zip_open(QFile::encodeName(path).constData(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+    QVERIFY2(zip, qPrintable(path));
+    for (const auto& [name, bytes] : std::as_const(parts)) {
+        // (The bytes live until the archive is closed.)
+        zip_source_t* source =
+            zip_source_buffer(zip, bytes.constData(), zip_uint64_t(bytes.size()), 0);
+        QVERIFY(source && zip_file_add(zip, name.constData(), source, ZIP_FL_ENC_UTF_8) >= 0);
+    }
+    QCOMPARE(zip_close(zip), 0);
+}
+
+// A document whose body is a chunk of HTML, which LibreOffice does not import.
+const QString kHtmlChunkName = QStringLiteral("html-chunk.docx");
+const ExtraPart kHtmlChunk{QStringLiteral("chunk.htm"), QStringLiteral("text/html"),
+                           QStringLiteral("aFChunk"),
+                           "<html><body><h1>Quarterly report</h1><p>Sales rose by four "
+                           "percent in spring.</p></body></html>"};
+const QString kChunkBody = QStringLiteral("<w:altChunk r:id=\"extra0\"/>");
+
 // Lines that read like markup, code, CSS, urls, paths or entities, in many scripts: each
 // must convert and show on the page exactly as written.
 const QStringList kAwkwardLines = {
@@ -249,6 +327,8 @@ bool slotHeld(const QString& root, int slot)
 
 } // namespace
 
+Q_DECLARE_METATYPE(ExtraPart)
+
 class TestLibreOffice : public QObject
 {
     Q_OBJECT
@@ -293,6 +373,13 @@ private Q_SLOTS:
                          qPrintable(QString::fromLocal8Bit(convert.readAllStandardError())));
         }
         touchFile(m_own + QStringLiteral("/notes.txt"), (kOwnText + u'\n' + kOwnGreek).toUtf8());
+        // UTF-16 with a surrogate that has no partner, as damaged files hold: the office reads
+        // it, but the bridge cannot carry it in a string.
+        touchFile(
+            m_own + QStringLiteral("/unpaired.txt"),
+            QByteArray("\xff\xfe") +
+                QByteArray(reinterpret_cast<const char*>(kOwnText.utf16()), kOwnText.size() * 2) +
+                QByteArray(" \0\x00\xd8 \0", 6));
 
         LibreOfficeOptions options;
         options.profileRoot = m_root;
@@ -448,6 +535,8 @@ private Q_SLOTS:
             << samples + QStringLiteral("report-with-picture.docx") << "Documents converted" << 1;
         QTest::newRow("sample doc")
             << samples + QStringLiteral("greetings-around-the-world.doc") << "Здравствуй, мир" << 0;
+        QTest::newRow("text with an unpaired surrogate")
+            << m_own + QStringLiteral("/unpaired.txt") << kOwnText << 0;
         QTest::newRow("sample dotted") << samples + QStringLiteral("minutes.2021.final.doc")
                                        << "Minutes of the planning meeting" << 0;
     }
@@ -493,6 +582,9 @@ private Q_SLOTS:
         QTest::newRow("missing") << own + QStringLiteral("missing.doc")
                                  << own + QStringLiteral("missing.doc could not be found.");
         QTest::newRow("folder") << m_own << "%1 is a folder, not a document.";
+        QTest::newRow("text lost") << own + kHtmlChunkName
+                                   << "LibreOffice lost the text of %1: the document holds 9 "
+                                      "words, the page 0.";
         for (const char* name : {"rc4cryptoapi_password.doc", "example_password.docx",
                                  "ecma376standard_password.docx"})
             QTest::newRow(name) << kCorpus + u'/' + QLatin1String(name) << password;
@@ -524,6 +616,121 @@ private Q_SLOTS:
         // Outside a batch nothing is readied ahead: only this document's instance was
         // started, and it ends (under load it may take a moment).
         QTRY_COMPARE_WITH_TIMEOUT(officeProcesses(m_root), QList<qint64>(), 20000);
+    }
+
+    // A page that lost the text the document holds fails, converted at its turn ("Normal")
+    // or ahead of it ("Filtered", failing at its turn with the same words and no second
+    // conversion), and an earlier page stays; a document without text, or whose text the
+    // office shows in full, converts.
+    void lostTextIsAFailedExport_data()
+    {
+        QTest::addColumn<QString>("body");
+        QTest::addColumn<ExtraPart>("extra");
+        QTest::addColumn<QString>("shows");   // words the page shows
+        QTest::addColumn<QString>("failure"); // empty: it converts
+        const auto lost = [](const char* row, int words) {
+            return QStringLiteral("LibreOffice lost the text of lost-%1.docx: the document holds "
+                                  "%2 words, the page 0.")
+                .arg(QString::fromLatin1(row).replace(u' ', u'-'))
+                .arg(words);
+        };
+        QTest::newRow("HTML chunk")
+            << kChunkBody << kHtmlChunk << QString() << lost("HTML chunk", 9);
+        QTest::newRow("plain-text chunk")
+            << kChunkBody
+            << ExtraPart{QStringLiteral("chunk.txt"), QStringLiteral("text/plain"),
+                         QStringLiteral("aFChunk"),
+                         "Minutes of the meeting held on Monday\r\nAll members were present."}
+            << QString() << lost("plain-text chunk", 11);
+        const QString included = m_work.filePath(QStringLiteral("included.docx"));
+        writeWordPackage(included,
+                         QStringLiteral("<w:p><w:r><w:t>Text of an included "
+                                        "document, shown in its place.</w:t></w:r></w:p>"));
+        QTest::newRow("Word chunk")
+            << kChunkBody
+            << ExtraPart{QStringLiteral("chunk.docx"),
+                         QStringLiteral(
+                             "application/"
+                             "vnd.openxmlformats-officedocument.wordprocessingml.document"),
+                         QStringLiteral("aFChunk"), readBytes(included)}
+            << QStringLiteral("Text of an included document, shown in its place.") << QString();
+        QBuffer png;
+        QImage red(16, 16, QImage::Format_RGB32);
+        red.fill(Qt::red);
+        red.save(&png, "PNG");
+        QTest::newRow("pictures only")
+            << QStringLiteral(
+                   "<w:p><w:r><w:drawing><wp:inline><wp:extent cx=\"457200\" cy=\"457200\"/>"
+                   "<wp:docPr id=\"1\" name=\"red\"/><a:graphic><a:graphicData "
+                   "uri=\"http://schemas.openxmlformats.org/drawingml/2006/picture\"><pic:pic>"
+                   "<pic:nvPicPr><pic:cNvPr id=\"1\" name=\"red.png\"/><pic:cNvPicPr/>"
+                   "</pic:nvPicPr><pic:blipFill><a:blip r:embed=\"extra0\"/><a:stretch>"
+                   "<a:fillRect/></a:stretch></pic:blipFill><pic:spPr><a:xfrm><a:off x=\"0\" "
+                   "y=\"0\"/><a:ext cx=\"457200\" cy=\"457200\"/></a:xfrm><a:prstGeom "
+                   "prst=\"rect\"/></pic:spPr></pic:pic></a:graphicData></a:graphic>"
+                   "</wp:inline></w:drawing></w:r></w:p>")
+            << ExtraPart{QStringLiteral("media/red.png"), QStringLiteral("image/png"),
+                         QStringLiteral("image"), png.data()}
+            << QString() << QString();
+        QTest::newRow("empty") << QStringLiteral("<w:p/>") << ExtraPart() << QString() << QString();
+        // Its text is not the body's, which is all the office's own count sees.
+        QTest::newRow("text box only")
+            << QStringLiteral("<w:p><w:r><w:pict><v:shape id=\"box\" "
+                              "style=\"width:300pt;height:80pt\"><v:textbox><w:txbxContent><w:p>"
+                              "<w:r><w:t>Words that live only in a text box.</w:t></w:r></w:p>"
+                              "</w:txbxContent></v:textbox></v:shape></w:pict></w:r></w:p>")
+            << ExtraPart() << QStringLiteral("Words that live only in a text box.") << QString();
+    }
+
+    void lostTextIsAFailedExport()
+    {
+        QFETCH(QString, body);
+        QFETCH(ExtraPart, extra);
+        QFETCH(QString, shows);
+        QFETCH(QString, failure);
+        const QString name = QString::fromLatin1(QTest::currentDataTag()).replace(u' ', u'-');
+        const QString source = m_own + QStringLiteral("/lost-%1.docx").arg(name);
+        writeWordPackage(source, body,
+                         extra.name.isEmpty() ? QList<ExtraPart>() : QList<ExtraPart>{extra});
+
+        LibreOfficeOptions options;
+        options.profileRoot = m_work.filePath(QStringLiteral("lost-profiles"));
+        options.aheadInstances = 2;
+        const auto ahead = makeLibreOfficeAutomation(options);
+        for (const int format : {int(HtmlNormal), int(HtmlFiltered)}) {
+            const QString page = m_out + QStringLiteral("/lost-%1-%2.htm").arg(name).arg(format);
+            touchFile(page, "earlier");
+            WordAutomation* engine = m_engine.get();
+            std::optional<TurnInstances> atTurn;
+            if (format == HtmlFiltered) {
+                engine = ahead.get();
+                engine->beginBatch();
+                engine->planAhead({{source, page, format}});
+                atTurn.emplace();
+            }
+            QString failed;
+            try {
+                ExportDocument(
+                    engine, [&] { return std::optional<int>(format); }, source, page);
+            } catch (const Failure& error) {
+                failed = error.description();
+            }
+            if (atTurn) {
+                engine->endBatch();
+                QCOMPARE(atTurn->count(), 0);
+                atTurn.reset();
+            }
+            QCOMPARE(failed, failure);
+            if (!failure.isEmpty()) {
+                QCOMPARE(readBytes(page), QByteArray("earlier"));
+            } else {
+                const QString text = ReadHtmlPage(readBytes(page)).visibleText.simplified();
+                QVERIFY2(text.contains(shows), qPrintable(text));
+                if (shows.isEmpty())
+                    QCOMPARE(text, QString());
+            }
+            QVERIFY(noStagingLeft());
+        }
     }
 
     // A stopped office answers nothing, as a hung one: opening, and closing at the end,
@@ -681,8 +888,9 @@ private Q_SLOTS:
         QVERIFY(QDir().mkpath(out));
         form.findChild<QLineEdit*>(QStringLiteral("Text1"))->setText(out);
         makeBadDocuments();
-        for (const char* name : {"own.docx", "random.doc", "own.rtf"})
-            form.documents().AddDocument(m_own + u'/' + QLatin1String(name));
+        for (const QString& name : {QStringLiteral("own.docx"), QStringLiteral("random.doc"),
+                                    kHtmlChunkName, QStringLiteral("own.rtf")})
+            form.documents().AddDocument(m_own + u'/' + name);
 
         // A LibreOffice the user has open makes the run ask first; the test goes on.
         if (IsWordRunning(m_engine.get()))
@@ -694,12 +902,17 @@ private Q_SLOTS:
             if (box.buttons == MessageButtons::Ok)
                 boxes << box.text;
         }
-        QCOMPARE(boxes.size(), 2);
+        QCOMPARE(boxes.size(), 3);
         QVERIFY(boxes[0].contains(QStringLiteral("random.doc")));
         QVERIFY(boxes[0].contains(QStringLiteral("at line 144\r")));
-        QCOMPARE(boxes[1], QStringLiteral("Done."));
+        // A page that lost the document's text is a failure like any other, with no page.
+        QVERIFY2(boxes[1].contains(QStringLiteral("LibreOffice lost the text of html-chunk.docx: "
+                                                  "the document holds 9 words, the page 0.")),
+                 qPrintable(boxes[1]));
+        QCOMPARE(boxes[2], QStringLiteral("Done."));
         QVERIFY(readAll(out + QStringLiteral("/own.htm")).simplified().contains(kOwnText));
         QVERIFY(!QFile::exists(out + QStringLiteral("/random.htm")));
+        QVERIFY(!QFile::exists(out + QStringLiteral("/html-chunk.htm")));
     }
 
     // A run converting ahead writes exactly what a run converting each document at its turn
@@ -1015,6 +1228,7 @@ private:
         QVERIFY(real.open(QIODevice::ReadOnly));
         touchFile(own + QStringLiteral("truncated.docx"),
                   real.readAll().left(int(real.size() / 2)));
+        writeWordPackage(own + kHtmlChunkName, kChunkBody, {kHtmlChunk});
     }
 
     // The page LibreOffice's command line writes for a corpus document, or nothing when it
