@@ -7,6 +7,7 @@
 #include "convert/libreoffice/HtmlPage.h"
 #include "convert/libreoffice/LibreOfficeAutomation.h"
 #include "convert/libreoffice/OfficeInstallation.h"
+#include "convert/libreoffice/PackageWords.h"
 #include "doclist/DocumentList.h"
 #include "shell/Failure.h"
 #include "support/TestFiles.h"
@@ -432,6 +433,61 @@ private Q_SLOTS:
         else
             QVERIFY(html.startsWith(QStringLiteral("<!DOCTYPE html>")));
         QVERIFY(noStagingLeft());
+    }
+
+    // The words a package holds, as the check of a page counts them, without the office: a
+    // word split over runs counts once, hidden runs and fallbacks none; a package past its
+    // bounds, or with a damaged part, is not counted at all.
+    void packageWordsAreCounted_data()
+    {
+        QTest::addColumn<QString>("body");
+        QTest::addColumn<ExtraPart>("extra");
+        QTest::addColumn<int>("words"); // -1: not counted
+        QTest::newRow("runs, tabs and breaks")
+            << QStringLiteral("<w:p><w:r><w:t>Light</w:t></w:r><w:r><w:t>house</w:t><w:tab/>"
+                              "<w:t>keeper</w:t><w:br/><w:t>of&#160;Docuflume</w:t></w:r></w:p>")
+            << ExtraPart() << 4;
+        QTest::newRow("hidden runs and fallbacks")
+            << QStringLiteral(
+                   "<w:p><w:r><w:rPr><w:vanish/></w:rPr><w:t>hidden words</w:t></w:r><w:r>"
+                   "<w:rPr><w:vanish w:val=\"false\"/></w:rPr><w:t xml:space=\"preserve\">shown "
+                   "</w:t></w:r>"
+                   "<mc:AlternateContent xmlns:mc=\"http://schemas.openxmlformats.org/"
+                   "markup-compatibility/2006\"><mc:Choice Requires=\"wps\"><w:r><w:t>boxed "
+                   "text</w:t></w:r></mc:Choice><mc:Fallback><w:r><w:t>boxed text</w:t></w:r>"
+                   "</mc:Fallback></mc:AlternateContent></w:p>")
+            << ExtraPart() << 3;
+        QTest::newRow("a header with the body")
+            << QStringLiteral("<w:p><w:r><w:t>Body</w:t></w:r></w:p>")
+            << ExtraPart{QStringLiteral("header1.xml"),
+                         QStringLiteral(
+                             "application/"
+                             "vnd.openxmlformats-officedocument.wordprocessingml.header+xml"),
+                         QStringLiteral("header"),
+                         "<w:hdr xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/2006/"
+                         "main\"><w:p><w:r><w:t>Page header</w:t></w:r></w:p></w:hdr>"}
+            << 3;
+        QTest::newRow("a damaged header")
+            << QStringLiteral("<w:p><w:r><w:t>Body</w:t></w:r></w:p>")
+            << ExtraPart{QStringLiteral("header1.xml"), QStringLiteral("application/xml"),
+                         QStringLiteral("header"), "<w:hdr><w:p>"}
+            << -1;
+        // 66 MB of short paragraphs, packed into some 100 KB.
+        QTest::newRow("a part too large")
+            << QStringLiteral("<w:p><w:r><w:t>a</w:t></w:r></w:p>").repeated(2'000'000)
+            << ExtraPart() << -1;
+    }
+
+    void packageWordsAreCounted()
+    {
+        QFETCH(QString, body);
+        QFETCH(ExtraPart, extra);
+        QFETCH(int, words);
+        const QString path = m_work.filePath(QStringLiteral("counted.docx"));
+        writeWordPackage(path, body,
+                         extra.name.isEmpty() ? QList<ExtraPart>() : QList<ExtraPart>{extra});
+        const std::optional<qsizetype> counted = WordPackageWords(path);
+        QCOMPARE(counted.value_or(-1), qsizetype(words));
     }
 
     // Text that reads like markup, code, CSS, urls, paths or entities, in every script,
