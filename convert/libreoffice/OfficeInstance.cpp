@@ -39,8 +39,9 @@ const QString kHtmlFilter = QStringLiteral("HTML (StarWriter)");
 const QString kFilteredOptions = QStringLiteral("XHTML");
 
 // The words of the text the office loaded, counted where it is: the runs of what is not
-// white space in its body and tables. (Its text is not fetched: a string with an unpaired
-// surrogate, as a damaged .doc or .rtf can hold, ends the bridge that would carry it.)
+// white space wherever its search looks (body, tables, frames, headers, footers, notes).
+// (Its text is not fetched: a string with an unpaired surrogate, as a damaged .doc or .rtf
+// can hold, ends the bridge that would carry it.)
 std::optional<qsizetype> loadedWords(const Reference<css::lang::XComponent>& document)
 {
     const Reference<css::util::XSearchable> searchable(document, UNO_QUERY);
