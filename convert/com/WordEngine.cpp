@@ -78,7 +78,14 @@ private:
                 const BusyRetry retry(patience);
                 std::unique_lock lock(mutex);
                 for (;;) {
-                    wake.wait(lock, [&] { return task || stopping; });
+                    // A single-threaded apartment serves its messages while it waits.
+                    while (!wake.wait_for(lock, kSlice, [&] { return task || stopping; })) {
+                        lock.unlock();
+                        MSG message;
+                        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+                            DispatchMessageW(&message);
+                        lock.lock();
+                    }
                     if (!task)
                         break;
                     std::function<void()> next = std::move(task);
