@@ -1,5 +1,6 @@
 #include "convert/ExportDocument.h"
 
+#include "convert/ExportSteps.h"
 #include "shell/Failure.h"
 #include "shell/FileSystem.h"
 #include "shell/PathHelpers.h"
@@ -49,21 +50,10 @@ void ExportDocument(WordAutomation* word, const FlavourReader& flavour, const QS
             Failure::PermissionDenied,
             QStringLiteral("The HTML file would replace the document itself: %1").arg(outputPath));
 
-    const std::unique_ptr<WordApplication> application = word->create();
-    try {
-        std::unique_ptr<WordDocument> document = application->open(sourcePath);
+    RunExportSteps(*word, sourcePath, [&](WordDocument& document) {
         if (const std::optional<int> fileFormat = flavour())
-            document->saveAs(SaveAsArguments(outputPath, *fileFormat));
-        document.reset();
-    } catch (...) {
-        // An instance whose document failed is ended all the same.
-        try {
-            application->quit();
-        } catch (...) {
-        }
-        throw;
-    }
-    application->quit();
+            document.saveAs(SaveAsArguments(outputPath, *fileFormat));
+    });
 }
 
 } // namespace docuflume

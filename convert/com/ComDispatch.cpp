@@ -2,6 +2,7 @@
 
 #include <oleauto.h>
 
+#include <algorithm>
 #include <utility>
 
 namespace docuflume::com {
@@ -33,6 +34,29 @@ void check(HRESULT code, const std::wstring& what)
         throw ComError(code, what + L": " + systemText(code));
 }
 
+thread_local const BusyRetry* t_busyRetry = nullptr;
+
+// A raw call into a server, tried again while the server rejects it as busy, as the thread's
+// filter allows.
+template <typename Call> HRESULT retried(Call call)
+{
+    HRESULT result = call();
+    const BusyRetry* filter = BusyRetry::current();
+    if (!filter || !ServerWasBusy(result))
+        return result;
+    const auto first = std::chrono::steady_clock::now();
+    while (ServerWasBusy(result)) {
+        const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - first);
+        const std::optional<DWORD> pause = filter->pauseAfter(elapsed);
+        if (!pause)
+            break;
+        Sleep(*pause);
+        result = call();
+    }
+    return result;
+}
+
 CLSID classOf(const std::wstring& progId)
 {
     CLSID clsid{};
@@ -44,6 +68,93 @@ CLSID classOf(const std::wstring& progId)
 }
 
 } // namespace
+
+bool ServerIsGone(HRESULT code) noexcept
+{
+    switch (code) {
+    case HRESULT(0x800706BA): // RPC_S_SERVER_UNAVAILABLE
+    case HRESULT(0x800706BE): // RPC_S_CALL_FAILED
+    case HRESULT(0x800706BF): // RPC_S_CALL_FAILED_DNE
+    case RPC_E_DISCONNECTED:
+    case RPC_E_SERVER_DIED:
+    case RPC_E_SERVER_DIED_DNE:
+    case CO_E_OBJNOTCONNECTED:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool ServerWasBusy(HRESULT code) noexcept
+{
+    return code == RPC_E_CALL_REJECTED || code == RPC_E_SERVERCALL_RETRYLATER;
+}
+
+BusyRetry::BusyRetry(std::chrono::milliseconds patience)
+    : m_patience(patience), m_outer(t_busyRetry)
+{
+    // Only a single-threaded apartment has a filter; elsewhere the retries above still run.
+    if (FAILED(CoRegisterMessageFilter(this, &m_previous)))
+        m_previous = nullptr;
+    t_busyRetry = this;
+}
+
+BusyRetry::~BusyRetry()
+{
+    IMessageFilter* ours = nullptr;
+    if (SUCCEEDED(CoRegisterMessageFilter(m_previous, &ours)) && m_previous)
+        m_previous->Release();
+    t_busyRetry = m_outer;
+}
+
+const BusyRetry* BusyRetry::current() noexcept
+{
+    return t_busyRetry;
+}
+
+std::optional<DWORD> BusyRetry::pauseAfter(std::chrono::milliseconds elapsed) const noexcept
+{
+    if (elapsed >= m_patience)
+        return std::nullopt;
+    // 100 ms, then twice as long each time, at most a second, never past the patience.
+    DWORD pause = 100;
+    for (auto waited = std::chrono::milliseconds(0);
+         waited + std::chrono::milliseconds(pause) <= elapsed && pause < 1000;) {
+        waited += std::chrono::milliseconds(pause);
+        pause *= 2;
+    }
+    pause = std::min<DWORD>(pause, 1000);
+    return std::min<DWORD>(pause, DWORD((m_patience - elapsed).count()));
+}
+
+HRESULT BusyRetry::QueryInterface(REFIID iid, void** out)
+{
+    if (iid == IID_IUnknown || iid == IID_IMessageFilter) {
+        *out = static_cast<IMessageFilter*>(this);
+        return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+}
+
+DWORD BusyRetry::HandleInComingCall(DWORD, HTASK, DWORD, LPINTERFACEINFO)
+{
+    return SERVERCALL_ISHANDLED;
+}
+
+DWORD BusyRetry::RetryRejectedCall(HTASK, DWORD elapsed, DWORD rejection)
+{
+    if (rejection != SERVERCALL_RETRYLATER && rejection != SERVERCALL_REJECTED)
+        return DWORD(-1);
+    const std::optional<DWORD> pause = pauseAfter(std::chrono::milliseconds(elapsed));
+    // Below 100 COM would retry at once; -1 gives up, and the call fails as rejected.
+    return pause ? std::max<DWORD>(*pause, 100) : DWORD(-1);
+}
+
+DWORD BusyRetry::MessagePending(HTASK, DWORD, DWORD)
+{
+    return PENDINGMSG_WAITDEFPROCESS;
+}
 
 ComError::ComError(HRESULT code, std::wstring description)
     : m_code(code), m_description(std::move(description))
@@ -193,7 +304,9 @@ DISPID Dispatch::memberId(const std::wstring& name) const
 {
     LPOLESTR names[] = {const_cast<LPOLESTR>(name.c_str())};
     DISPID id = DISPID_UNKNOWN;
-    check(m_object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id),
+    check(retried([&] {
+              return m_object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
+          }),
           L"The member " + name);
     return id;
 }
@@ -211,9 +324,11 @@ Variant Dispatch::invoke(DISPID member, WORD flags, std::vector<VARIANT>& revers
     EXCEPINFO exception{};
     UINT badArgument = 0;
     Variant result;
-    const HRESULT called =
-        m_object->Invoke(member, IID_NULL, LOCALE_USER_DEFAULT, flags, &parameters,
-                         result.receive(), &exception, &badArgument);
+    const HRESULT called = retried([&] {
+        exception = EXCEPINFO{};
+        return m_object->Invoke(member, IID_NULL, LOCALE_USER_DEFAULT, flags, &parameters,
+                                result.receive(), &exception, &badArgument);
+    });
     if (called == DISP_E_EXCEPTION) {
         if (exception.pfnDeferredFillIn)
             exception.pfnDeferredFillIn(&exception);
@@ -262,8 +377,10 @@ Variant Dispatch::callNamed(const std::wstring& name,
     for (const NamedValue& argument : arguments)
         names.push_back(const_cast<LPOLESTR>(argument.name.c_str()));
     std::vector<DISPID> ids(names.size(), DISPID_UNKNOWN);
-    check(m_object->GetIDsOfNames(IID_NULL, names.data(), UINT(names.size()), LOCALE_USER_DEFAULT,
-                                  ids.data()),
+    check(retried([&] {
+              return m_object->GetIDsOfNames(IID_NULL, names.data(), UINT(names.size()),
+                                             LOCALE_USER_DEFAULT, ids.data());
+          }),
           L"The member " + name + L" or one of its argument names");
     // Last one first, the values and their names together.
     std::vector<VARIANT> reversed;
@@ -275,13 +392,51 @@ Variant Dispatch::callNamed(const std::wstring& name,
     return invoke(ids[0], DISPATCH_METHOD, reversed, named, name);
 }
 
-Dispatch Dispatch::object(const std::wstring& name, const std::vector<Variant>& arguments) const
+namespace {
+
+Dispatch objectIn(const Variant& result, const std::wstring& name)
 {
-    const Variant result = call(name, arguments);
     IDispatch* object = result.dispatch();
     if (!object)
         throw ComError(E_NOINTERFACE, name + L" returned no object");
     return Dispatch(object);
+}
+
+} // namespace
+
+Dispatch Dispatch::object(const std::wstring& name, const std::vector<Variant>& arguments) const
+{
+    return objectIn(call(name, arguments), name);
+}
+
+Dispatch Dispatch::objectNamed(const std::wstring& name,
+                               const std::vector<NamedValue>& arguments) const
+{
+    return objectIn(callNamed(name, arguments), name);
+}
+
+void Dispatch::put(const std::wstring& name, const Variant& value) const
+{
+    if (!m_object)
+        throw ComError(E_POINTER, name + L": no object");
+    const DISPID member = memberId(name);
+    std::vector<VARIANT> reversed{value.raw()};
+    std::vector<DISPID> named{DISPID_PROPERTYPUT};
+    invoke(member, DISPATCH_PROPERTYPUT, reversed, named, name);
+}
+
+bool Dispatch::has(const std::wstring& name) const
+{
+    if (!m_object)
+        throw ComError(E_POINTER, name + L": no object");
+    LPOLESTR names[] = {const_cast<LPOLESTR>(name.c_str())};
+    DISPID id = DISPID_UNKNOWN;
+    const HRESULT found = retried(
+        [&] { return m_object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id); });
+    if (found == DISP_E_UNKNOWNNAME)
+        return false;
+    check(found, L"The member " + name);
+    return true;
 }
 
 } // namespace docuflume::com

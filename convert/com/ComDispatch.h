@@ -7,9 +7,12 @@
 #include <windows.h>
 
 #include <oaidl.h>
+#include <objidl.h>
 
+#include <chrono>
 #include <cstdint>
 #include <exception>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -70,6 +73,45 @@ private:
     bool m_initialised = false;
 };
 
+// A server that is busy (a dialog open, a document loading) rejects the calls made into it:
+// "call was rejected by callee". Registered on the calling thread's apartment, this filter
+// has COM retry them with a growing pause until `patience` has gone by since the first
+// rejection; the calls of this layer retry the same way where COM leaves the rejection to
+// the caller (Wine does). A rejected call was never run, so trying it again is safe.
+class BusyRetry final : public IMessageFilter
+{
+public:
+    explicit BusyRetry(std::chrono::milliseconds patience);
+    ~BusyRetry();
+    BusyRetry(const BusyRetry&) = delete;
+    BusyRetry& operator=(const BusyRetry&) = delete;
+
+    // The pause before the next try of a call first rejected `elapsed` ago, or nothing when
+    // its time is up.
+    std::optional<DWORD> pauseAfter(std::chrono::milliseconds elapsed) const noexcept;
+    std::chrono::milliseconds patience() const noexcept { return m_patience; }
+    // The filter registered on the calling thread by this layer, if any.
+    static const BusyRetry* current() noexcept;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    DWORD STDMETHODCALLTYPE HandleInComingCall(DWORD, HTASK, DWORD, LPINTERFACEINFO) override;
+    DWORD STDMETHODCALLTYPE RetryRejectedCall(HTASK, DWORD elapsed, DWORD rejection) override;
+    DWORD STDMETHODCALLTYPE MessagePending(HTASK, DWORD, DWORD) override;
+
+private:
+    std::chrono::milliseconds m_patience;
+    IMessageFilter* m_previous = nullptr;
+    const BusyRetry* m_outer = nullptr;
+};
+
+// True for the errors a call returns when its server is gone (ended or killed) before or
+// while answering.
+bool ServerIsGone(HRESULT code) noexcept;
+// True for a call the server rejected as busy.
+bool ServerWasBusy(HRESULT code) noexcept;
+
 struct NamedValue
 {
     std::wstring name;
@@ -101,8 +143,13 @@ public:
     // The member called with named arguments: the names are resolved with the member in
     // one GetIDsOfNames call and passed as named DISPIDs.
     Variant callNamed(const std::wstring& name, const std::vector<NamedValue>& arguments) const;
-    // As call(), for a member that returns an object.
+    // As call() and callNamed(), for a member that returns an object.
     Dispatch object(const std::wstring& name, const std::vector<Variant>& arguments = {}) const;
+    Dispatch objectNamed(const std::wstring& name, const std::vector<NamedValue>& arguments) const;
+    // Sets the property `name`, as `Object.Name = value` does.
+    void put(const std::wstring& name, const Variant& value) const;
+    // Whether the object has a member of that name.
+    bool has(const std::wstring& name) const;
 
     void release() noexcept;
     explicit operator bool() const noexcept { return m_object != nullptr; }

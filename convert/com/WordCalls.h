@@ -15,6 +15,15 @@ inline Dispatch start()
     return Dispatch::create(kClassName);
 }
 
+// Before anything is opened: no document's macros run (an instance started through
+// automation would run them all, with the user's rights), and no alert waits for an answer
+// in a window nobody sees.
+inline void makeSafe(const Dispatch& application)
+{
+    application.put(L"AutomationSecurity", Variant(std::int32_t(3))); // ForceDisable
+    application.put(L"DisplayAlerts", Variant(std::int32_t(0)));      // wdAlertsNone
+}
+
 // The Word the user is running, for its name only.
 inline Dispatch running()
 {
@@ -27,10 +36,34 @@ inline std::wstring name(const Dispatch& application)
     return application.defaultProperty().toString();
 }
 
-// Documents, then Open with the path as its one positional argument.
+// Given to every document: one protected by a password then fails to open, where without
+// a password Word would ask for one. An unprotected document ignores it.
+inline const wchar_t* const kNoPassword = L"docuflume: no password known";
+
+// The arguments of the open, in the order Word documents them: read-only (the user's file
+// untouched, no owner file beside it), kept out of the recent files, invisible, and no
+// question asked about conversions, encodings or passwords.
+inline std::vector<NamedValue> openArguments(const std::wstring& path)
+{
+    return {{L"FileName", Variant(path)},
+            {L"ConfirmConversions", Variant(false)},
+            {L"ReadOnly", Variant(true)},
+            {L"AddToRecentFiles", Variant(false)},
+            {L"PasswordDocument", Variant(kNoPassword)},
+            {L"PasswordTemplate", Variant(kNoPassword)},
+            {L"Visible", Variant(false)},
+            {L"NoEncodingDialog", Variant(true)}};
+}
+
+// Documents, then OpenNoRepairDialog: the same as Open, but a damaged document fails or
+// opens as far as it can instead of offering its repair in a dialog, which no alert setting
+// suppresses. Word before 2007 has only Open.
 inline Dispatch open(const Dispatch& application, const std::wstring& path)
 {
-    return application.object(L"Documents").object(L"Open", {Variant(path)});
+    const Dispatch documents = application.object(L"Documents");
+    const wchar_t* const member =
+        documents.has(L"OpenNoRepairDialog") ? L"OpenNoRepairDialog" : L"Open";
+    return documents.objectNamed(member, openArguments(path));
 }
 
 // SaveAs with its arguments under their names, in the order given.
@@ -39,10 +72,11 @@ inline void saveAs(const Dispatch& document, const std::vector<NamedValue>& argu
     document.callNamed(L"SaveAs", arguments);
 }
 
-// Quit, with no arguments.
+// Quit without saving: a document Word changed while opening it (fields, a table of
+// contents) would otherwise ask whether to save, in a window nobody sees.
 inline void quit(const Dispatch& application)
 {
-    application.call(L"Quit");
+    application.callNamed(L"Quit", {{L"SaveChanges", Variant(std::int32_t(0))}});
 }
 
 } // namespace docuflume::com::word

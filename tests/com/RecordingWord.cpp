@@ -8,9 +8,18 @@
 //     <pid> TAB invoke TAB <object> TAB <dispid> TAB <flags> TAB <args> TAB <named> TAB <arg>...
 //         each <arg> as "<named dispid or ->:<VARTYPE>:<value>", in the order of rgvarg
 //     <pid> TAB end TAB quit|released|stopped
+//     <pid> TAB rejected                         a call refused as busy
+//     <pid> TAB exit TAB <objects still referenced>
 //
-// A line "<Member> TAB <description>" in RecordingWord.fail beside it makes that member
-// fail with that description, as Word raises its errors. Started with /running, it
+// Lines "<Member> TAB <act> [TAB <argument>]" in RecordingWord.act beside it, read at each
+// call, make it misbehave as a real Word may:
+//     fail TAB <description>   the member fails with that description, as Word raises errors
+//     stall                    the call never returns (a dialog nobody sees)
+//     die                      the process ends in the middle of the call
+//     missing                  no such member (an older Word)
+//     linger                   (Quit) answered, but the process never ends
+//     reject TAB <n>|always    (member *) the next n calls are refused as busy
+// The member CreateInstance stands for the start itself. Started with /running, it
 // registers itself as the running Word and stays until the event named on its command line
 // is set.
 //
@@ -34,6 +43,8 @@ DWORD g_mainThread = 0;
 LONG g_objects = 0;
 bool g_running = false; // registered as the running Word: stays when released
 bool g_quit = false;    // told to quit: ends, whatever is released after
+bool g_linger = false;  // told to quit, and never ends
+LONG g_rejections = 0;  // calls still to refuse as busy; -1: all
 DWORD g_factoryCookie = 0;
 const UINT kRevokeFactory = WM_APP + 1;
 
@@ -64,10 +75,16 @@ void record(const std::wstring& line)
     CloseHandle(log);
 }
 
-// The description the failure file gives the member, if any.
-std::wstring failureFor(const std::wstring& member)
+struct Act
 {
-    const HANDLE file = CreateFileW(besideUs(L"RecordingWord.fail").c_str(), GENERIC_READ,
+    std::wstring what; // empty: none
+    std::wstring argument;
+};
+
+// What the act file asks of the member, if anything.
+Act actFor(const std::wstring& member)
+{
+    const HANDLE file = CreateFileW(besideUs(L"RecordingWord.act").c_str(), GENERIC_READ,
                                     FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return {};
@@ -86,11 +103,28 @@ std::wstring failureFor(const std::wstring& member)
         while (!line.empty() && line.back() == L'\r')
             line.pop_back();
         const size_t tab = line.find(L'\t');
-        if (tab != std::wstring::npos && line.substr(0, tab) == member)
-            return line.substr(tab + 1);
+        if (tab != std::wstring::npos && line.substr(0, tab) == member) {
+            const std::wstring rest = line.substr(tab + 1);
+            const size_t second = rest.find(L'\t');
+            if (second == std::wstring::npos)
+                return {rest, {}};
+            return {rest.substr(0, second), rest.substr(second + 1)};
+        }
         start = end + 1;
     }
     return {};
+}
+
+// Acts that end or hold the call where it is.
+void misbehave(const Act& act)
+{
+    if (act.what == L"stall") {
+        record(L"stalled");
+        Sleep(600000);
+    } else if (act.what == L"die") {
+        record(L"died");
+        ExitProcess(3);
+    }
 }
 
 std::wstring describe(const VARIANT& value)
@@ -118,25 +152,43 @@ struct Member
 {
     const wchar_t* name;
     DISPID id;
+    std::vector<const wchar_t*> parameters = {}; // as Word's type library numbers them
 };
 
-// SaveAs's parameters as Word's type library numbers them.
-const wchar_t* const kSaveAsParameters[] = {L"FileName",
-                                            L"FileFormat",
-                                            L"LockComments",
-                                            L"Password",
-                                            L"AddToRecentFiles",
-                                            L"WritePassword",
-                                            L"ReadOnlyRecommended",
-                                            L"EmbedTrueTypeFonts",
-                                            L"SaveNativePictureFormat",
-                                            L"SaveFormsData",
-                                            L"SaveAsAOCELetter",
-                                            L"Encoding",
-                                            L"InsertLineBreaks",
-                                            L"AllowSubstitutions",
-                                            L"LineEnding",
-                                            L"AddBiDiMarks"};
+// The parameters of Open and OpenNoRepairDialog, as Word documents them.
+const std::vector<const wchar_t*> kOpenParameters = {L"FileName",
+                                                     L"ConfirmConversions",
+                                                     L"ReadOnly",
+                                                     L"AddToRecentFiles",
+                                                     L"PasswordDocument",
+                                                     L"PasswordTemplate",
+                                                     L"Revert",
+                                                     L"WritePasswordDocument",
+                                                     L"WritePasswordTemplate",
+                                                     L"Format",
+                                                     L"Encoding",
+                                                     L"Visible",
+                                                     L"OpenAndRepair",
+                                                     L"DocumentDirection",
+                                                     L"NoEncodingDialog",
+                                                     L"XMLTransform"};
+
+const std::vector<const wchar_t*> kSaveAsParameters = {L"FileName",
+                                                       L"FileFormat",
+                                                       L"LockComments",
+                                                       L"Password",
+                                                       L"AddToRecentFiles",
+                                                       L"WritePassword",
+                                                       L"ReadOnlyRecommended",
+                                                       L"EmbedTrueTypeFonts",
+                                                       L"SaveNativePictureFormat",
+                                                       L"SaveFormsData",
+                                                       L"SaveAsAOCELetter",
+                                                       L"Encoding",
+                                                       L"InsertLineBreaks",
+                                                       L"AllowSubstitutions",
+                                                       L"LineEnding",
+                                                       L"AddBiDiMarks"};
 
 class Object : public IDispatch
 {
@@ -164,7 +216,7 @@ public:
         const LONG left = InterlockedDecrement(&m_references);
         if (left == 0) {
             delete this;
-            if (InterlockedDecrement(&g_objects) == 0 && !g_running) {
+            if (InterlockedDecrement(&g_objects) == 0 && !g_running && !g_linger) {
                 if (!g_quit)
                     record(L"end\treleased");
                 PostThreadMessageW(g_mainThread, WM_QUIT, 0, 0);
@@ -184,17 +236,20 @@ public:
     {
         std::wstring asked, given;
         HRESULT result = S_OK;
+        const Member* found = nullptr;
         for (UINT k = 0; k < count; ++k) {
             ids[k] = DISPID_UNKNOWN;
             if (k == 0) {
                 for (const Member& member : m_members) {
-                    if (sameName(names[0], member.name))
-                        ids[0] = member.id;
+                    if (sameName(names[0], member.name) && actFor(member.name).what != L"missing")
+                        found = &member;
                 }
-            } else if (ids[0] == kSaveAs) {
-                for (DISPID p = 0; p < DISPID(std::size(kSaveAsParameters)); ++p) {
-                    if (sameName(names[k], kSaveAsParameters[p]))
-                        ids[k] = p;
+                if (found)
+                    ids[0] = found->id;
+            } else if (found) {
+                for (size_t p = 0; p < found->parameters.size(); ++p) {
+                    if (sameName(names[k], found->parameters[p]))
+                        ids[k] = DISPID(p);
                 }
             }
             if (ids[k] == DISPID_UNKNOWN)
@@ -226,21 +281,22 @@ public:
             if (known.id == member)
                 name = known.name;
         }
-        if (const std::wstring failure = failureFor(name); !failure.empty()) {
+        const Act act = actFor(name);
+        misbehave(act);
+        if (act.what == L"fail") {
             if (exception) {
                 *exception = EXCEPINFO{};
                 exception->scode = HRESULT(0x800A1066); // Word's "command failed"
                 exception->bstrSource = SysAllocString(L"Microsoft Word");
-                exception->bstrDescription = SysAllocString(failure.c_str());
+                exception->bstrDescription = SysAllocString(act.argument.c_str());
             }
             return DISP_E_EXCEPTION;
         }
-        return answer(member, parameters, result);
+        return answer(member, flags, parameters, result);
     }
 
 protected:
-    static constexpr DISPID kSaveAs = 0x177;
-    virtual HRESULT answer(DISPID member, DISPPARAMS* parameters, VARIANT* result) = 0;
+    virtual HRESULT answer(DISPID member, WORD flags, DISPPARAMS* parameters, VARIANT* result) = 0;
 
 private:
     LONG m_references = 1;
@@ -259,13 +315,21 @@ void returnObject(VARIANT* result, IDispatch* object)
     }
 }
 
+constexpr DISPID kSaveAs = 0x177;
+constexpr DISPID kOpen = 0x13;
+constexpr DISPID kOpenNoRepairDialog = 0x20;
+constexpr DISPID kDocuments = 0x6;
+constexpr DISPID kQuit = 0x451;
+constexpr DISPID kDisplayAlerts = 0x5e;
+constexpr DISPID kAutomationSecurity = 0x1a3;
+
 class Document final : public Object
 {
 public:
-    Document() : Object(L"Document", {{L"SaveAs", kSaveAs}}) {}
+    Document() : Object(L"Document", {{L"SaveAs", kSaveAs, kSaveAsParameters}}) {}
 
 protected:
-    HRESULT answer(DISPID member, DISPPARAMS*, VARIANT*) override
+    HRESULT answer(DISPID member, WORD, DISPPARAMS*, VARIANT*) override
     {
         return member == kSaveAs ? S_OK : DISP_E_MEMBERNOTFOUND;
     }
@@ -274,12 +338,15 @@ protected:
 class Documents final : public Object
 {
 public:
-    Documents() : Object(L"Documents", {{L"Open", 0x13}}) {}
+    Documents()
+        : Object(L"Documents", {{L"Open", kOpen, kOpenParameters},
+                                {L"OpenNoRepairDialog", kOpenNoRepairDialog, kOpenParameters}})
+    {}
 
 protected:
-    HRESULT answer(DISPID member, DISPPARAMS* parameters, VARIANT* result) override
+    HRESULT answer(DISPID member, WORD, DISPPARAMS* parameters, VARIANT* result) override
     {
-        if (member != 0x13)
+        if (member != kOpen && member != kOpenNoRepairDialog)
             return DISP_E_MEMBERNOTFOUND;
         if (parameters->cArgs < 1)
             return DISP_E_BADPARAMCOUNT;
@@ -292,11 +359,16 @@ class Application final : public Object
 {
 public:
     Application()
-        : Object(L"Application", {{L"Name", DISPID_VALUE}, {L"Documents", 0x6}, {L"Quit", 0x451}})
+        : Object(L"Application",
+                 {{L"Name", DISPID_VALUE},
+                  {L"Documents", kDocuments},
+                  {L"Quit", kQuit, {L"SaveChanges", L"OriginalFormat", L"RouteDocument"}},
+                  {L"DisplayAlerts", kDisplayAlerts},
+                  {L"AutomationSecurity", kAutomationSecurity}})
     {}
 
 protected:
-    HRESULT answer(DISPID member, DISPPARAMS*, VARIANT* result) override
+    HRESULT answer(DISPID member, WORD flags, DISPPARAMS*, VARIANT* result) override
     {
         switch (member) {
         case DISPID_VALUE:
@@ -306,15 +378,22 @@ protected:
                 result->bstrVal = SysAllocString(L"Microsoft Word");
             }
             return S_OK;
-        case 0x6:
+        case kDocuments:
             returnObject(result, new Documents);
             return S_OK;
-        case 0x451:
-            // It ends once its caller has let go (or ten seconds on): ending at once could
-            // cut off the answer to this very call on its way out.
+        case kDisplayAlerts:
+        case kAutomationSecurity:
+            return flags & DISPATCH_PROPERTYPUT ? S_OK : DISP_E_MEMBERNOTFOUND;
+        case kQuit:
             record(L"end\tquit");
+            if (actFor(L"Quit").what == L"linger") {
+                g_linger = true;
+                return S_OK;
+            }
+            // It ends once its caller has let go (or a few seconds on, with what is still
+            // referenced): ending at once could cut off the answer to this very call.
             g_quit = true;
-            SetTimer(nullptr, 0, 10000, nullptr);
+            SetTimer(nullptr, 0, 3000, nullptr);
             return S_OK;
         default:
             return DISP_E_MEMBERNOTFOUND;
@@ -340,6 +419,7 @@ public:
     {
         if (outer)
             return CLASS_E_NOAGGREGATION;
+        misbehave(actFor(L"CreateInstance"));
         auto* application = new Application;
         const HRESULT result = application->QueryInterface(iid, out);
         application->Release();
@@ -349,6 +429,38 @@ public:
         return result;
     }
     HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
+};
+
+// Refuses calls as a busy Word does, while the act file asks for it.
+class BusyFilter final : public IMessageFilter
+{
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override
+    {
+        if (iid == IID_IUnknown || iid == IID_IMessageFilter) {
+            *out = static_cast<IMessageFilter*>(this);
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    DWORD STDMETHODCALLTYPE HandleInComingCall(DWORD, HTASK, DWORD, LPINTERFACEINFO call) override
+    {
+        // Only the calls of the automation interface: COM's own (releases among them) pass.
+        if (!call || call->iid != IID_IDispatch || g_rejections == 0)
+            return SERVERCALL_ISHANDLED;
+        if (g_rejections > 0)
+            --g_rejections;
+        record(L"rejected");
+        return SERVERCALL_REJECTED;
+    }
+    DWORD STDMETHODCALLTYPE RetryRejectedCall(HTASK, DWORD, DWORD) override { return DWORD(-1); }
+    DWORD STDMETHODCALLTYPE MessagePending(HTASK, DWORD, DWORD) override
+    {
+        return PENDINGMSG_WAITDEFPROCESS;
+    }
 };
 
 void pumpUntilQuit(HANDLE stop)
@@ -377,6 +489,11 @@ int wmain(int argc, wchar_t* argv[])
 {
     g_mainThread = GetCurrentThreadId();
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    static BusyFilter busy;
+    if (const Act reject = actFor(L"*"); reject.what == L"reject") {
+        g_rejections = reject.argument == L"always" ? -1 : _wtol(reject.argument.c_str());
+        CoRegisterMessageFilter(&busy, nullptr);
+    }
     const std::wstring mode = argc > 1 ? argv[1] : L"";
     if (mode == L"/running" && argc > 2) {
         g_running = true;
@@ -400,6 +517,7 @@ int wmain(int argc, wchar_t* argv[])
         if (g_factoryCookie)
             CoRevokeClassObject(g_factoryCookie);
     }
+    record(L"exit\t" + std::to_wstring(g_objects));
     CoUninitialize();
     return 0;
 }

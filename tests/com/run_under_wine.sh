@@ -29,7 +29,8 @@ find app convert doclist shell ui -name '*.cpp' -not -name '*_posix.cpp' \
 echo "Compiled for Windows: the program's sources (against Qt's headers, not linked)"
 
 "$cxx" "${flags[@]}" -municode -o "$out/RecordingWord.exe" tests/com/RecordingWord.cpp "${libs[@]}"
-"$cxx" "${flags[@]}" -o "$out/tst_com.exe" convert/com/ComDispatch.cpp tests/com/tst_com.cpp \
+"$cxx" "${flags[@]}" -o "$out/tst_com.exe" convert/com/ComDispatch.cpp \
+    convert/com/ServerProcess.cpp convert/com/WordEngine.cpp tests/com/tst_com.cpp \
     "${libs[@]}"
 
 prefix=$(mktemp -d)
