@@ -179,6 +179,43 @@ EngineRun runEngine(const QStringList& documents, const QString& work, int ahead
     return run;
 }
 
+// A fresh office per document whose start-up work was done once: LibreOfficeKit in a parent
+// forked for every document (bench_lokfork, built where LibreOfficeKit's headers are), beside
+// the same without the parent's pre-initialisation and one LibreOfficeKit process for all.
+void lokForks(const QStringList& documents, const office::Installation& installation,
+              const QString& work, double floor)
+{
+    const QString program =
+        QCoreApplication::applicationDirPath() + QStringLiteral("/bench_lokfork");
+    if (!QFileInfo(program).isExecutable())
+        return;
+    for (const auto& [mode, label] :
+         {std::pair{"single", "LibreOfficeKit, one process for all files"},
+          {"fresh", "LibreOfficeKit, a fork per file, nothing before"},
+          {"preinit", "LibreOfficeKit, a fork per file of a preinit parent"}}) {
+        const QString profile = work + QStringLiteral("/lok-") + QLatin1String(mode);
+        office::seedProfile(profile, installation.version);
+        const QString output = work + QStringLiteral("/lok-out-") + QLatin1String(mode);
+        QDir().mkpath(output);
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("DOCUFLUME_OFFICE_PROGRAM"), installation.programFolder);
+        process.setProcessEnvironment(environment);
+        process.setStandardErrorFile(QProcess::nullDevice());
+        process.start(program, QStringList{QLatin1String(mode), profile, output} + documents);
+        process.waitForFinished(-1);
+        const QList<QByteArray> figures = process.readAllStandardOutput().trimmed().split(' ');
+        if (figures.size() != 4)
+            continue;
+        std::printf("  %-44s %6.3f s/document  %5.2f x floor  cpu %5.3f s  %6.0f faults  (%d "
+                    "failed)\n",
+                    label, figures[1].toDouble(), figures[1].toDouble() / floor,
+                    figures[2].toDouble(), figures[3].toDouble(),
+                    int(documents.size()) - figures[0].toInt());
+        QDir(profile).removeRecursively();
+    }
+}
+
 void benchSet(const char* title, const QStringList& documents,
               const office::Installation& installation)
 {
@@ -255,6 +292,7 @@ void benchSet(const char* title, const QStringList& documents,
                 perFileCpu);
     std::printf("  %-44s %6.3f s/document  (the floor)   cpu %5.3f s\n",
                 "soffice --convert-to, once for all files", floor, floorCpu);
+    lokForks(documents, installation, work.path(), floor);
     byKind(alone.refused);
 }
 
