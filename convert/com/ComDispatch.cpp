@@ -300,14 +300,18 @@ Dispatch Dispatch::attachRunning(const std::wstring& progId)
     return Dispatch(object);
 }
 
-DISPID Dispatch::memberId(const std::wstring& name) const
+HRESULT Dispatch::lookUp(const std::wstring& name, DISPID& id) const
 {
     LPOLESTR names[] = {const_cast<LPOLESTR>(name.c_str())};
+    id = DISPID_UNKNOWN;
+    return retried(
+        [&] { return m_object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id); });
+}
+
+DISPID Dispatch::memberId(const std::wstring& name) const
+{
     DISPID id = DISPID_UNKNOWN;
-    check(retried([&] {
-              return m_object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
-          }),
-          L"The member " + name);
+    check(lookUp(name, id), L"The member " + name);
     return id;
 }
 
@@ -429,10 +433,8 @@ bool Dispatch::has(const std::wstring& name) const
 {
     if (!m_object)
         throw ComError(E_POINTER, name + L": no object");
-    LPOLESTR names[] = {const_cast<LPOLESTR>(name.c_str())};
     DISPID id = DISPID_UNKNOWN;
-    const HRESULT found = retried(
-        [&] { return m_object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id); });
+    const HRESULT found = lookUp(name, id);
     if (found == DISP_E_UNKNOWNNAME)
         return false;
     check(found, L"The member " + name);

@@ -157,6 +157,7 @@ public:
 private:
     Variant invoke(DISPID member, WORD flags, std::vector<VARIANT>& reversed,
                    std::vector<DISPID>& named, const std::wstring& what) const;
+    HRESULT lookUp(const std::wstring& name, DISPID& id) const;
     DISPID memberId(const std::wstring& name) const;
 
     IDispatch* m_object = nullptr;

@@ -225,26 +225,16 @@ public:
     // none can be told apart, and none is ever killed.
     void identify()
     {
-        std::set<DWORD> fresh = ProcessesRunning(m_image);
-        for (DWORD id : m_before)
-            fresh.erase(id);
         const std::lock_guard lock(m_processMutex);
-        if (fresh.size() == 1 && !m_process)
-            m_process = ServerProcess(*fresh.begin());
+        holdTheNewServer();
     }
 
     void kill() noexcept
     {
         m_ended = true;
         const std::lock_guard lock(m_processMutex);
-        if (!m_process) {
-            // The start itself hangs: the one server that appeared since it began is ours.
-            std::set<DWORD> fresh = ProcessesRunning(m_image);
-            for (DWORD id : m_before)
-                fresh.erase(id);
-            if (fresh.size() == 1)
-                m_process = ServerProcess(*fresh.begin());
-        }
+        // Where the start itself hangs, it was not known yet.
+        holdTheNewServer();
         m_process.terminate();
     }
 
@@ -309,6 +299,19 @@ public:
     }
 
 private:
+    // Takes hold of the one server process that appeared since the start began, if it is
+    // not held yet; under the process mutex.
+    void holdTheNewServer()
+    {
+        if (m_process)
+            return;
+        std::set<DWORD> fresh = ProcessesRunning(m_image);
+        for (DWORD id : m_before)
+            fresh.erase(id);
+        if (fresh.size() == 1)
+            m_process = ServerProcess(*fresh.begin());
+    }
+
     bool stoppedByItself() const noexcept
     {
         const std::lock_guard lock(m_processMutex);

@@ -74,6 +74,16 @@ std::wstring besideUs(const wchar_t* name)
     return folder.substr(0, folder.find_last_of(L"\\/") + 1) + name;
 }
 
+// Starts the program `name` beside this one with `arguments`.
+bool startBesideUs(const wchar_t* name, const std::wstring& arguments, PROCESS_INFORMATION& process)
+{
+    std::wstring command = L"\"" + besideUs(name) + L"\" " + arguments;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    return CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                          &startup, &process);
+}
+
 void setDefault(const std::wstring& key, const std::wstring& value)
 {
     HKEY handle = nullptr;
@@ -500,12 +510,8 @@ int main(int argc, char* argv[])
 
     run("a Word of ours ends with the program that started it, however it ends", [] {
         clearRecording();
-        std::wstring command = L"\"" + besideUs(L"tst_com.exe") + L"\" /orphan";
-        STARTUPINFOW startup{};
-        startup.cb = sizeof startup;
         PROCESS_INFORMATION process{};
-        if (!expect(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                                   nullptr, &startup, &process),
+        if (!expect(startBesideUs(L"tst_com.exe", L"/orphan", process),
                     "the program could not be started"))
             return;
         WaitForSingleObject(process.hProcess, 30000);
@@ -537,13 +543,10 @@ int main(int argc, char* argv[])
         clearRecording();
         const wchar_t* const stopName = L"DocuflumeRecordingWordStop";
         const HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, stopName);
-        std::wstring command = L"\"" + besideUs(L"RecordingWord.exe") + L"\" /running " + stopName;
-        STARTUPINFOW startup{};
-        startup.cb = sizeof startup;
         PROCESS_INFORMATION process{};
-        if (!expect(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                                   nullptr, &startup, &process),
-                    "the running Word could not be started"))
+        if (!expect(
+                startBesideUs(L"RecordingWord.exe", std::wstring(L"/running ") + stopName, process),
+                "the running Word could not be started"))
             return;
         if (expect(waitForLine("start running registered"), "the running Word did not register")) {
             WordEngine engine(testLimits());
