@@ -1,8 +1,9 @@
 // The file functions on real temporary folders: attributes, the open-as-file test, folder
 // listings, the desktop folder and the check of a saved page.
 
-#include "convert/libreoffice/SavedPageCheck.h"
-#include "convert/libreoffice/StagedSave.h"
+#include "convert/pages/HtmlPage.h"
+#include "convert/pages/SavedPageCheck.h"
+#include "convert/pages/StagedSave.h"
 #include "doclist/FolderWalk.h"
 #include "shell/Failure.h"
 #include "shell/FileSystem.h"
@@ -14,6 +15,7 @@
 #include <QFile>
 #include <QSet>
 #include <QTemporaryDir>
+#include <QUrl>
 #include <QTest>
 
 #include <fcntl.h>
@@ -279,10 +281,14 @@ private Q_SLOTS:
                       "</object><table background=\"a_htm_3.gif\"></table></body></html>"
             << QStringList{"a_htm_1.png", "a_htm_2.png", "a_htm_3.gif"} << QStringList()
             << QString();
+        // (The document's own links to other places, as the page names them.)
         QTest::newRow("links elsewhere are not looked for")
             << head + "<img src=\"/srv/pictures/linked.png\"/><img src=\"http://x.example/a.png\"/>"
-                      "<img src=\"data:image/png;base64,AAAA\"/><img src=\"media/b.png\"/>"
+                      "<img src=\"data:image/png;base64,AAAA\"/><img src=\"file://host/c.png\"/>"
             << QStringList() << QStringList() << QString();
+        QTest::newRow("a folder below, with nothing in it")
+            << head + "<img src=\"media/b.png\"/>" << QStringList() << QStringList()
+            << QStringLiteral("media/b.png");
         QTest::newRow("a linked picture beside the output")
             << head + "<img src=\"logo%20big.png\"/>" << QStringList()
             << QStringList{"logo big.png"} << QString();
@@ -395,6 +401,72 @@ private Q_SLOTS:
         }
         QCOMPARE(readFile(path("a.htm")), QByteArray("earlier"));
         QCOMPARE(folderNow(), before);
+    }
+
+    // The links of a page that the writer made from its staging folder, as they read once the
+    // page is in place ({staging}, {folder} and {elsewhere} stand for the file urls of the
+    // staging folder, the output folder and a folder outside it).
+    void stagedSaveRelinks_data()
+    {
+        QTest::addColumn<QByteArray>("page");
+        QTest::addColumn<QStringList>("urls");
+        const QByteArray head = "<!DOCTYPE html><html><head><meta charset=\"utf-8\"></head><body>";
+        QTest::newRow("pictures beside the page stay")
+            << head + "<img src=\"a_htm_1.png\"/><img src=\"http://x.example/b.png\"/>"
+            << QStringList{"a_htm_1.png", "http://x.example/b.png"};
+        QTest::newRow("a linked picture outside the output folder")
+            << head + "<img src=\"../../{elsewhere-name}/red%20one.png\"/>"
+            << QStringList{"{elsewhere}/red%20one.png"};
+        QTest::newRow("a linked picture in the output folder")
+            << head + "<p style=\"background: url(../sub/logo.png)\">x</p><img "
+                      "src=\"{folder}/logo.png\"/>"
+            << QStringList{"sub/logo.png", "logo.png"};
+        QTest::newRow("a picture named absolutely in the staging folder")
+            << head + "<img src=\"{staging}/a_htm_1.png\"/>" << QStringList{"a_htm_1.png"};
+        QTest::newRow("XHTML stays XHTML")
+            << QByteArray("<!DOCTYPE html PUBLIC \"-//W3C//DTD XHTML 1.1//EN\" "
+                          "\"http://www.w3.org/TR/xhtml11/DTD/xhtml11.dtd\">\n<html><head><meta "
+                          "http-equiv=\"content-type\" content=\"text/html; charset=utf-8\"/>"
+                          "</head><body><p>Grüße<br/><img src=\"../x.png\"/></p></body></html>")
+            << QStringList{"x.png"};
+    }
+
+    void stagedSaveRelinks()
+    {
+        QFETCH(QByteArray, page);
+        QFETCH(QStringList, urls);
+        QTemporaryDir elsewhere;
+        const auto url = [](const QString& folder) {
+            return QUrl::fromLocalFile(folder).toEncoded();
+        };
+        const auto filled = [&](QByteArray text, const QString& staging) {
+            return text.replace("{elsewhere-name}", QFileInfo(elsewhere.path()).fileName().toUtf8())
+                .replace("{elsewhere}", url(elsewhere.path()))
+                .replace("{folder}", url(m_dir->path()))
+                .replace("{staging}", url(staging));
+        };
+        touchFile(elsewhere.filePath(QStringLiteral("red one.png")));
+        touchFile(path("logo.png"));
+        touchFile(path("sub/logo.png"));
+        touchFile(path("x.png"));
+        // The output folder's parent is the temporary folders' own, as elsewhere's is.
+        QCOMPARE(QFileInfo(elsewhere.path()).absolutePath(), QFileInfo(m_dir->path()).absolutePath());
+        SaveStaged(path("a.htm"), QStringLiteral("Writer"), [&](const QString& stagedPage) {
+            const QString staging = QFileInfo(stagedPage).absolutePath();
+            touchFile(stagedPage, filled(page, staging));
+            touchFile(staging + QStringLiteral("/a_htm_1.png"));
+        });
+        const QByteArray saved = readFile(path("a.htm"));
+        QStringList expected;
+        for (const QString& one : std::as_const(urls))
+            expected << QString::fromUtf8(filled(one.toUtf8(), QString()));
+        QCOMPARE(ReadHtmlPage(saved).urls, expected);
+        // Nothing but the links changes.
+        QCOMPARE(ReadHtmlPage(saved).visibleText, ReadHtmlPage(page).visibleText);
+        if (page.contains("XHTML")) {
+            QVERIFY(saved.contains("<br/>") && !saved.contains("<br>"));
+            QVERIFY(QString::fromUtf8(saved).contains(QStringLiteral("Grüße")));
+        }
     }
 
     // A writer that fails, or a folder that is not there: the failure as it came, nothing left.

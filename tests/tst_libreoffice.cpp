@@ -4,12 +4,13 @@
 #include "convert/ExportDocument.h"
 #include "convert/WordAutomation.h"
 #include "convert/WordInstance.h"
-#include "convert/libreoffice/HtmlPage.h"
+#include "convert/pages/HtmlPage.h"
 #include "convert/libreoffice/LibreOfficeAutomation.h"
 #include "convert/libreoffice/OfficeInstallation.h"
-#include "convert/libreoffice/PackageWords.h"
+#include "convert/pages/PackageWords.h"
 #include "doclist/DocumentList.h"
 #include "shell/Failure.h"
+#include "support/BrowserCheck.h"
 #include "support/TestFiles.h"
 #include "support/TestPlatform.h"
 #include "ui/Form1.h"
@@ -17,6 +18,7 @@
 #include <QLineEdit>
 #include <QLoggingCategory>
 #include <QPushButton>
+#include <QRadioButton>
 
 #include <QBuffer>
 #include <QDir>
@@ -1170,7 +1172,86 @@ private Q_SLOTS:
         QCOMPARE(pictures(page), pictures(theirPage));
     }
 
+    // Every page of the gate's run, opened in a real browser from where its folder was
+    // moved to, as pages are published: each picture loads.
+    void gatePagesShowTheirPictures()
+    {
+        if (!QFileInfo::exists(kCorpus))
+            QSKIP("the shared corpus is not here");
+        m_gateEngine.reset();
+        int shown = 0;
+        for (const int format : {int(HtmlNormal), int(HtmlFiltered)})
+            shown += picturesShownWhenMoved(m_work.filePath(QStringLiteral("gate-%1").arg(format)));
+        QVERIFY(shown >= 6); // having-images.docx alone shows three in each flavour
+    }
+
+    // The samples, converted through the real window in both flavours, read the same way.
+    void samplesShowTheirPicturesThroughTheWindow()
+    {
+        test::TestPlatform platform;
+        Platform services = platform.services();
+        services.automation = m_engine.get();
+        services.programFolder = QStringLiteral(QT_TESTCASE_SOURCEDIR "/..");
+        Form1 form(services);
+        form.Form_Load();
+        platform.prompts.messageAnswers = {MessageAnswer::No}; // not the samples' folder
+        form.findChild<QPushButton*>(QStringLiteral("PushButton5"))->click();
+        QCOMPARE(form.documents().DocumentCount(), 4);
+        int shown = 0;
+        for (const char* flavour : {"Option1", "Option2"}) {
+            const QString out = m_work.filePath(QStringLiteral("samples-") + QLatin1String(flavour));
+            QVERIFY(QDir().mkpath(out));
+            form.findChild<QLineEdit*>(QStringLiteral("Text1"))->setText(out);
+            form.findChild<QRadioButton*>(QLatin1String(flavour))->setChecked(true);
+            platform.prompts.messages.clear();
+            if (IsWordRunning(m_engine.get()))
+                platform.prompts.messageAnswers = {MessageAnswer::Yes};
+            form.findChild<QPushButton*>(QStringLiteral("PushButton2"))->click();
+            QStringList boxes;
+            for (const MessageRequest& box : platform.prompts.messages) {
+                if (box.buttons == MessageButtons::Ok)
+                    boxes << box.text;
+            }
+            QCOMPARE(boxes, QStringList{QStringLiteral("Done.")});
+            shown += picturesShownWhenMoved(out);
+        }
+        QCOMPARE(shown, 2); // the report's picture, in each flavour
+    }
+
 private:
+    // Moves a folder of pages elsewhere and opens each of them in the browser there: every
+    // picture must load. Returns how many did.
+    int picturesShownWhenMoved(const QString& folder)
+    {
+        const QString moved = m_work.filePath(QStringLiteral("published/")) +
+                              QFileInfo(folder).fileName();
+        [&] {
+            QVERIFY(QDir().mkpath(QFileInfo(moved).absolutePath()));
+            QVERIFY2(QDir().rename(folder, moved), qPrintable(folder));
+        }();
+        QStringList pages;
+        for (const QString& name : QDir(moved).entryList({QStringLiteral("*.htm")}, QDir::Files))
+            pages << moved + u'/' + name;
+        QString error;
+        const auto seen = test::PicturesInBrowser(pages, &error);
+        if (!seen) {
+            QTest::qFail(qPrintable(error), __FILE__, __LINE__);
+            return 0;
+        }
+        int shown = 0;
+        QStringList broken;
+        for (auto page = seen->cbegin(); page != seen->cend(); ++page) {
+            shown += page->shown;
+            for (const QString& url : page->broken)
+                broken << QFileInfo(page.key()).fileName() + QStringLiteral(": ") + url;
+        }
+        if (!broken.isEmpty())
+            QTest::qFail(qPrintable(QStringLiteral("%1 pictures do not load:\n").arg(broken.size()) +
+                                    broken.join(u'\n')),
+                         __FILE__, __LINE__);
+        return shown;
+    }
+
     // The pages (name and text) and failures of a run that plans as the Start button does
     // while the user changes things, in an engine converting `aheadInstances` ahead.
     void runWithPlans(int aheadInstances, const QString& name, QStringList& result)

@@ -1,7 +1,7 @@
 #include "convert/libreoffice/AheadConversions.h"
 
 #include "convert/libreoffice/InstancePool.h"
-#include "convert/libreoffice/StagedSave.h"
+#include "convert/pages/StagedSave.h"
 #include "convert/libreoffice/Watchdog.h"
 #include "shell/Failure.h"
 
@@ -188,8 +188,8 @@ void AheadConversions::convert(Job& job, std::unique_ptr<OfficeProcess> process)
                 job.what.fileFormat);
             // Checked now, as a save at its turn checks it: an unsound page is made again
             // then, while one that lost the text fails there in the same words.
-            const auto problem = StagedPageProblem(job.staging, job.what.outputPath, kProductName,
-                                                   &officeDocument.words());
+            const auto problem = SettleStagedPage(job.staging, job.what.outputPath, kProductName,
+                                                  &officeDocument.words());
             stored = !problem;
             if (problem) {
                 qCDebug(lcConvert) << "ahead:" << problem->description;

@@ -9,7 +9,7 @@
 #include "convert/libreoffice/InstancePool.h"
 #include "convert/libreoffice/OfficeInstallation.h"
 #include "convert/libreoffice/OfficeInstance.h"
-#include "convert/libreoffice/StagedSave.h"
+#include "convert/pages/StagedSave.h"
 #include "convert/libreoffice/Watchdog.h"
 #include "shell/Failure.h"
 

@@ -20,8 +20,9 @@ namespace {
 
 constexpr int kProfileSlots = 64;
 // What a profile set up with this program's settings records; profiles of earlier settings
-// (relative links) are set up again.
-constexpr char kReadyMark[] = "set up, links absolute\n";
+// (links written absolute, which made every picture's link point into the staging folder)
+// are set up again.
+constexpr char kReadyMark[] = "set up, links as the office writes them\n";
 
 QString readVersion(const QString& programFolder)
 {
@@ -54,10 +55,6 @@ QByteArray seed(const QString& version)
     }
     items += "<item oor:path=\"/org.openoffice.Office.Common/Misc\"><prop oor:name=\"FirstRun\" "
              "oor:op=\"fuse\"><value>false</value></prop></item>\n";
-    // Links to files outside the document (linked pictures) as absolute URLs: a link made
-    // relative to the staging folder would point one folder off once the page is moved.
-    items += "<item oor:path=\"/org.openoffice.Office.Common/Save/URL\"><prop "
-             "oor:name=\"FileSystem\" oor:op=\"fuse\"><value>false</value></prop></item>\n";
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
            "<oor:items xmlns:oor=\"http://openoffice.org/2001/registry\" "
            "xmlns:xs=\"http://www.w3.org/2001/XMLSchema\" "

@@ -2,9 +2,9 @@
 
 #include "convert/ExportDocument.h"
 #include "convert/libreoffice/DocumentKinds.h"
-#include "convert/libreoffice/HtmlPage.h"
-#include "convert/libreoffice/PackageWords.h"
-#include "convert/libreoffice/StagedSave.h"
+#include "convert/pages/HtmlPage.h"
+#include "convert/pages/PackageWords.h"
+#include "convert/pages/StagedSave.h"
 #include "convert/libreoffice/Watchdog.h"
 #include "shell/Failure.h"
 

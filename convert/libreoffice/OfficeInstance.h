@@ -3,7 +3,7 @@
 #include "convert/WordAutomation.h"
 #include "convert/libreoffice/InstancePool.h"
 
-#include "convert/libreoffice/StagedSave.h"
+#include "convert/pages/StagedSave.h"
 
 #include <chrono>
 #include <functional>

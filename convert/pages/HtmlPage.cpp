@@ -1,11 +1,13 @@
-#include "convert/libreoffice/HtmlPage.h"
+#include "convert/pages/HtmlPage.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QUrl>
 
 #include <libxml/HTMLparser.h>
 #include <libxml/parser.h>
 #include <libxml/tree.h>
+#include <libxml/xmlsave.h>
 
 #include <memory>
 #include <mutex>
@@ -13,8 +15,10 @@
 namespace docuflume {
 namespace {
 
-constexpr int kHtmlOptions =
-    HTML_PARSE_RECOVER | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING | HTML_PARSE_NONET;
+// (XML_PARSE_HUGE lifts the parser's limit of 256 nested elements, past which it stops
+// without a word; a page of deeply nested lists is read whole then.)
+constexpr int kHtmlOptions = HTML_PARSE_RECOVER | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING |
+                             HTML_PARSE_NONET | XML_PARSE_HUGE;
 
 struct DocFree
 {
@@ -59,30 +63,125 @@ QByteArray xmlDeclarationEncoding(const xmlNode* declaration)
                                 : QByteArray();
 }
 
+struct ContextFree
+{
+    void operator()(htmlParserCtxt* context) const { htmlFreeParserCtxt(context); }
+};
+
+// A page parsed whole or in part, with the encoding it declares.
+struct Parsed
+{
+    Doc doc;
+    QByteArray declaredEncoding;
+    bool whole = false;
+};
+
+Doc parseWith(const QByteArray& bytes, const char* encoding, bool& whole)
+{
+    const std::unique_ptr<htmlParserCtxt, ContextFree> context(htmlNewParserCtxt());
+    if (!context)
+        return nullptr;
+    Doc doc(htmlCtxtReadMemory(context.get(), bytes.constData(), int(bytes.size()), nullptr,
+                               encoding, kHtmlOptions));
+    // A parser that gave up (a limit, or no memory) stops taking what it reads.
+    whole = doc && !context->disableSAX;
+    return doc;
+}
+
+Parsed parse(const QByteArray& bytes)
+{
+    Parsed parsed;
+    if (bytes.isEmpty())
+        return parsed;
+    parsed.doc = parseWith(bytes, nullptr, parsed.whole);
+    if (!parsed.doc)
+        return parsed;
+    if (parsed.doc->encoding) {
+        parsed.declaredEncoding = reinterpret_cast<const char*>(parsed.doc->encoding);
+        return parsed;
+    }
+    // The HTML parser reads an XML declaration as a processing instruction only.
+    for (const xmlNode* node = parsed.doc->children; node; node = node->next) {
+        if (node->type == XML_PI_NODE && named(node, "xml")) {
+            parsed.declaredEncoding = xmlDeclarationEncoding(node);
+            break;
+        }
+        if (node->type == XML_ELEMENT_NODE)
+            break;
+    }
+    if (!parsed.declaredEncoding.isEmpty())
+        parsed.doc = parseWith(bytes, parsed.declaredEncoding.constData(), parsed.whole);
+    return parsed;
+}
+
+// The attributes of an element that name a file it loads, whole (src, data, href of a style
+// sheet, background); a style attribute's CSS is read apart.
+QList<const char*> referenceAttributes(const xmlNode* node)
+{
+    QList<const char*> found;
+    if (named(node, "img") || named(node, "embed") || named(node, "script"))
+        found << "src";
+    if (named(node, "object"))
+        found << "data";
+    if (named(node, "link")) {
+        const QStringList relations =
+            attribute(node, "rel").toLower().split(u' ', Qt::SkipEmptyParts);
+        if (relations.contains(QLatin1String("stylesheet")))
+            found << "href";
+    }
+    if (xmlHasProp(node, BAD_CAST "background"))
+        found << "background";
+    return found;
+}
+
+struct CssUrl
+{
+    QString url;
+    qsizetype begin; // where its url( starts in the CSS
+    qsizetype end;   // just past its closing parenthesis
+};
+QList<CssUrl> cssUrls(const QString& css);
+
+// The CSS with its urls replaced by what `relink` gives; nothing when none changes.
+std::optional<QString> relinkCss(const QString& css,
+                                 const std::function<std::optional<QString>(const QString&)>& relink)
+{
+    QString result;
+    qsizetype done = 0;
+    bool changed = false;
+    for (const CssUrl& found : cssUrls(css)) {
+        const std::optional<QString> url = relink(found.url);
+        if (!url)
+            continue;
+        QString quoted;
+        for (const QChar c : *url) {
+            if (c == u'"' || c == u'\\')
+                quoted += u'\\' + QString(c);
+            else if (c == u'\n')
+                quoted += QStringLiteral("\\a ");
+            else
+                quoted += c;
+        }
+        result += QStringView(css).mid(done, found.begin - done);
+        result += QStringLiteral("url(\"") + quoted + QStringLiteral("\")");
+        done = found.end;
+        changed = true;
+    }
+    if (!changed)
+        return std::nullopt;
+    return result + css.mid(done);
+}
+
 // The file in the page's own folder that a url names, as a browser resolves it against
 // the page; nothing when it names a file elsewhere or a resource of another kind.
-QString localFile(QString url)
+QString localFile(const QString& url)
 {
-    url = url.trimmed();
-    // What a browser drops from a url before reading it.
-    url.remove(u'\t').remove(u'\n').remove(u'\r');
-    if (url.isEmpty() || url.startsWith(u'#'))
+    const QString folder = QStringLiteral("/page-folder");
+    const std::optional<LocalTarget> target =
+        ResolveLocalUrl(url, folder + QStringLiteral("/page.htm"));
+    if (!target || target->absolute || QFileInfo(target->path).absolutePath() != folder)
         return {};
-    // For file urls a browser reads a backslash as a slash.
-    url.replace(u'\\', u'/');
-    // Files beside the page are named relative to it; a url of its own scheme, host or
-    // root points elsewhere.
-    const QUrl relative(url, QUrl::TolerantMode);
-    if (!relative.isRelative() || url.startsWith(u'/'))
-        return {};
-    const QUrl base = QUrl::fromLocalFile(QStringLiteral("/page-folder/page.htm"));
-    const QUrl resolved = base.resolved(relative);
-    if (!resolved.isLocalFile() || !resolved.host().isEmpty())
-        return {};
-    const QString path = resolved.toLocalFile();
-    if (QFileInfo(path).absolutePath() != QLatin1String("/page-folder"))
-        return {};
-    return QFileInfo(path).fileName();
+    return QFileInfo(target->path).fileName();
 }
 
 class Reader
@@ -134,18 +233,8 @@ private:
 
     void references(const xmlNode* node)
     {
-        if (named(node, "img") || named(node, "embed") || named(node, "script"))
-            addFile(attribute(node, "src"));
-        if (named(node, "object"))
-            addFile(attribute(node, "data"));
-        if (named(node, "link")) {
-            const QStringList relations =
-                attribute(node, "rel").toLower().split(u' ', Qt::SkipEmptyParts);
-            if (relations.contains(QLatin1String("stylesheet")))
-                addFile(attribute(node, "href"));
-        }
-        if (xmlHasProp(node, BAD_CAST "background"))
-            addFile(attribute(node, "background"));
+        for (const char* name : referenceAttributes(node))
+            addFile(attribute(node, name));
         if (xmlHasProp(node, BAD_CAST "style")) {
             for (const QString& url : CssUrls(attribute(node, "style")))
                 addFile(url);
@@ -220,6 +309,32 @@ private:
 
 } // namespace
 
+std::optional<LocalTarget> ResolveLocalUrl(QString url, const QString& pagePath)
+{
+    url = url.trimmed();
+    // What a browser drops from a url before reading it.
+    url.remove(u'\t').remove(u'\n').remove(u'\r');
+    if (url.isEmpty() || url.startsWith(u'#'))
+        return std::nullopt;
+    // For file urls a browser reads a backslash as a slash.
+    url.replace(u'\\', u'/');
+    const QUrl reference(url, QUrl::TolerantMode);
+    if (!reference.isValid())
+        return std::nullopt;
+    const QUrl resolved = QUrl::fromLocalFile(pagePath).resolved(reference);
+    // A file url with a host names a file on another machine.
+    if (!resolved.isLocalFile() || !resolved.host().isEmpty())
+        return std::nullopt;
+    return LocalTarget{QDir::cleanPath(resolved.toLocalFile()),
+                       !reference.isRelative() || url.startsWith(u'/')};
+}
+
+bool IsWithin(const QString& path, const QString& folder)
+{
+    return path == folder ||
+           path.startsWith(folder.endsWith(u'/') ? folder : folder + u'/');
+}
+
 void InitialiseXmlParser()
 {
     static std::once_flag initialised;
@@ -244,40 +359,118 @@ HtmlPage ReadHtmlPage(const QByteArray& bytes)
     InitialiseXmlParser();
 
     HtmlPage page;
-    if (bytes.isEmpty())
+    const Parsed parsed = parse(bytes);
+    if (!parsed.doc)
         return page;
-    Doc doc(htmlReadMemory(bytes.constData(), int(bytes.size()), nullptr, nullptr, kHtmlOptions));
-    if (!doc)
-        return page;
-    if (doc->encoding) {
-        page.declaredEncoding = reinterpret_cast<const char*>(doc->encoding);
-    } else {
-        // The HTML parser reads an XML declaration as a processing instruction only.
-        for (const xmlNode* node = doc->children; node; node = node->next) {
-            if (node->type == XML_PI_NODE && named(node, "xml")) {
-                page.declaredEncoding = xmlDeclarationEncoding(node);
-                break;
-            }
-            if (node->type == XML_ELEMENT_NODE)
-                break;
-        }
-        if (!page.declaredEncoding.isEmpty())
-            doc.reset(htmlReadMemory(bytes.constData(), int(bytes.size()), nullptr,
-                                     page.declaredEncoding.constData(), kHtmlOptions));
-        if (!doc)
-            return page;
-    }
+    page.declaredEncoding = parsed.declaredEncoding;
+    page.whole = parsed.whole;
     Reader reader(page);
-    reader.walk(doc->children, false);
+    reader.walk(parsed.doc->children, false);
     reader.finish();
     return page;
 }
 
+namespace {
+
+bool relinkElements(xmlNode* node,
+                    const std::function<std::optional<QString>(const QString&)>& relink)
+{
+    bool changed = false;
+    for (; node; node = node->next) {
+        if (node->type != XML_ELEMENT_NODE)
+            continue;
+        for (const char* name : referenceAttributes(node)) {
+            if (const auto url = relink(attribute(node, name))) {
+                xmlSetProp(node, BAD_CAST name, BAD_CAST url->toUtf8().constData());
+                changed = true;
+            }
+        }
+        if (xmlHasProp(node, BAD_CAST "style")) {
+            if (const auto css = relinkCss(attribute(node, "style"), relink)) {
+                xmlSetProp(node, BAD_CAST "style", BAD_CAST css->toUtf8().constData());
+                changed = true;
+            }
+        }
+        if (named(node, "style")) {
+            if (const auto css = relinkCss(content(node), relink)) {
+                // Its text is written as it stands, as a style element's is.
+                xmlNodeSetContentLen(node, nullptr, 0);
+                const QByteArray text = css->toUtf8();
+                xmlAddChild(node, xmlNewTextLen(BAD_CAST text.constData(), int(text.size())));
+                changed = true;
+            }
+            continue;
+        }
+        changed = relinkElements(node->children, relink) || changed;
+    }
+    return changed;
+}
+
+bool declaresXhtml(const xmlDoc* doc)
+{
+    const xmlDtd* dtd = doc->intSubset;
+    return dtd && dtd->ExternalID &&
+           QByteArray(reinterpret_cast<const char*>(dtd->ExternalID)).contains("XHTML");
+}
+
+} // namespace
+
+std::optional<QByteArray> RelinkPage(
+    const QByteArray& bytes, const std::function<std::optional<QString>(const QString&)>& relink)
+{
+    InitialiseXmlParser();
+    Parsed parsed = parse(bytes);
+    if (!parsed.doc || !parsed.whole || !relinkElements(parsed.doc->children, relink))
+        return std::nullopt;
+    const QByteArray encoding =
+        parsed.declaredEncoding.isEmpty() ? QByteArray("UTF-8") : parsed.declaredEncoding;
+    // An XHTML page stays XHTML (empty elements closed, no declaration where it had none).
+    const bool xhtml = declaresXhtml(parsed.doc.get());
+    bool declared = false;
+    for (const xmlNode* node = parsed.doc->children; node; node = node->next)
+        declared = declared || (node->type == XML_PI_NODE && named(node, "xml"));
+    if (xhtml && declared) {
+        // Written anew by the serialiser below.
+        for (xmlNode* node = parsed.doc->children; node; node = node->next) {
+            if (node->type == XML_PI_NODE && named(node, "xml")) {
+                xmlUnlinkNode(node);
+                xmlFreeNode(node);
+                break;
+            }
+        }
+    }
+    const int options =
+        xhtml ? (XML_SAVE_XHTML | (declared ? 0 : XML_SAVE_NO_DECL)) : XML_SAVE_AS_HTML;
+    xmlBuffer* buffer = xmlBufferCreate();
+    if (!buffer)
+        return std::nullopt;
+    xmlSaveCtxt* save = xmlSaveToBuffer(buffer, encoding.constData(), options);
+    std::optional<QByteArray> written;
+    if (save) {
+        const long saved = xmlSaveDoc(save, parsed.doc.get());
+        if (xmlSaveClose(save) >= 0 && saved >= 0)
+            written = QByteArray(reinterpret_cast<const char*>(xmlBufferContent(buffer)),
+                                 xmlBufferLength(buffer));
+    }
+    xmlBufferFree(buffer);
+    return written;
+}
+
 QStringList CssUrls(const QString& css)
+{
+    QStringList urls;
+    for (const CssUrl& found : cssUrls(css))
+        urls << found.url;
+    return urls;
+}
+
+namespace {
+
+QList<CssUrl> cssUrls(const QString& css)
 {
     // A tokenizer after CSS Syntax Level 3, reduced to what tells a url apart: comments,
     // strings, escapes, names, url tokens and url() functions.
-    QStringList urls;
+    QList<CssUrl> urls;
     const qsizetype n = css.size();
     qsizetype i = 0;
     const auto at = [&](qsizetype k) { return k < n ? css[k] : QChar(); };
@@ -341,6 +534,7 @@ QStringList CssUrls(const QString& css)
             ++i;
             string(c);
         } else if (isNameChar(c) || validEscape(i)) {
+            const qsizetype begin = i;
             QString name;
             while (i < n && (isNameChar(css[i]) || validEscape(i))) {
                 if (css[i] == u'\\') {
@@ -357,7 +551,12 @@ QStringList CssUrls(const QString& css)
                 ++i;
             if (at(i) == u'"' || at(i) == u'\'') {
                 const QChar quote = css[i++];
-                urls << string(quote);
+                const QString url = string(quote);
+                while (isWhite(at(i)))
+                    ++i;
+                if (at(i) == u')')
+                    ++i;
+                urls.append({url, begin, i});
                 continue;
             }
             QString value;
@@ -387,12 +586,14 @@ QStringList CssUrls(const QString& css)
             }
             ++i;
             if (!bad)
-                urls << value;
+                urls.append({value, begin, qMin(i, n)});
         } else {
             ++i;
         }
     }
     return urls;
 }
+
+} // namespace
 
 } // namespace docuflume

@@ -4,6 +4,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+#include <optional>
+
 namespace docuflume {
 
 // An HTML page as a browser reads it, through libxml2's HTML parser: what it declares, what
@@ -23,13 +26,36 @@ struct HtmlPage
     // The text a reader sees: one line per block (paragraph, heading, table cell, line
     // break), white space collapsed as a browser collapses it, no head, script or style.
     QString visibleText;
+    // False when the parser gave up before the end of the page (its text is then not all
+    // here).
+    bool whole = true;
 };
 
 HtmlPage ReadHtmlPage(const QByteArray& bytes);
 
+// The page with every url it loads a file from (those of HtmlPage::urls) replaced by what
+// `relink` gives for it, read and written back through libxml2 in the page's own flavour
+// (HTML, or XHTML where its doctype says so); nothing when `relink` changes no url or the
+// page cannot be read whole. `relink` answers nothing for a url that stays.
+std::optional<QByteArray> RelinkPage(const QByteArray& bytes,
+                                     const std::function<std::optional<QString>(const QString&)>& relink);
+
 // How many words a text holds: the runs of characters between white space (Unicode's, a
 // no-break space among it), counted alike on a page and in the document it was made from.
 qsizetype CountWords(QStringView text);
+
+// Where a url that a page at `pagePath` loads leads when a browser reads it: the local file
+// it names, and whether it names it absolutely (a file url, or a path from the root).
+// Nothing for a url of another kind (another scheme or host, an anchor, data).
+struct LocalTarget
+{
+    QString path; // clean and absolute
+    bool absolute = false;
+};
+std::optional<LocalTarget> ResolveLocalUrl(QString url, const QString& pagePath);
+
+// True when `path` is `folder` or lies below it (both clean and absolute).
+bool IsWithin(const QString& path, const QString& folder);
 
 // Sets libxml2 up, once, before any thread of ours parses with it.
 void InitialiseXmlParser();

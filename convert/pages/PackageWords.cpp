@@ -1,6 +1,6 @@
-#include "convert/libreoffice/PackageWords.h"
+#include "convert/pages/PackageWords.h"
 
-#include "convert/libreoffice/HtmlPage.h"
+#include "convert/pages/HtmlPage.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "convert/libreoffice/SavedPageCheck.h"
+#include "convert/pages/SavedPageCheck.h"
 
 #include <QSet>
 #include <QString>
@@ -56,17 +56,21 @@ void SaveStaged(const QString& target, const QString& writer,
                 const std::function<void(const QString& stagedPage)>& write,
                 StagingLedger* ledger = nullptr, const DocumentWords* words = nullptr);
 
-// What is wrong with a page written into `staging` for `target`, in the words of a failed
-// save, or nothing when it is sound. `textLost` tells a page that lost the document's text
-// (with `words` given), which writing it again would not mend, from one that is not sound.
+// Readies a page written into `staging` for `target` for its move: its links to files outside
+// the staging folder (pictures the document links to), which the writer made relative to the
+// staging folder, are made to work from the target (relative within the target's folder,
+// absolute elsewhere), and the page is checked as it will then be read. Returns what is
+// wrong with it, in the words of a failed save, or nothing when it is sound. `textLost`
+// tells a page that lost the document's text (with `words` given), which writing it again
+// would not mend, from one that is not sound.
 struct PageProblem
 {
     QString description;
     bool textLost = false;
 };
-std::optional<PageProblem> StagedPageProblem(const QString& staging, const QString& target,
-                                             const QString& writer,
-                                             const DocumentWords* words = nullptr);
+std::optional<PageProblem> SettleStagedPage(const QString& staging, const QString& target,
+                                            const QString& writer,
+                                            const DocumentWords* words = nullptr);
 
 // Moves a page that was written into `staging` (a folder of ours beside `target`, the page
 // named like the target) into place with its pictures, as SaveStaged does once its writer

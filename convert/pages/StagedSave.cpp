@@ -1,12 +1,14 @@
-#include "convert/libreoffice/StagedSave.h"
+#include "convert/pages/StagedSave.h"
 
-#include "convert/libreoffice/SavedPageCheck.h"
+#include "convert/pages/HtmlPage.h"
+#include "convert/pages/SavedPageCheck.h"
 #include "shell/Failure.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <QUrl>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -135,22 +137,79 @@ std::optional<QString> MakeStagingFolder(const QString& folder, StagingLedger* l
     return std::nullopt;
 }
 
-std::optional<PageProblem> StagedPageProblem(const QString& staging, const QString& target,
-                                             const QString& writer, const DocumentWords* words)
+namespace {
+
+// A url as a page names a file by its path relative to the page's folder.
+QString relativeUrl(const QString& path)
+{
+    QUrl url;
+    url.setPath(path, QUrl::DecodedMode);
+    QString encoded = QString::fromLatin1(url.toEncoded());
+    // A first segment with a colon would read as a scheme.
+    if (encoded.section(u'/', 0, 0).contains(u':'))
+        encoded.prepend(QStringLiteral("./"));
+    return encoded;
+}
+
+// What a url of a page written into `staging` must read once the page stands in `folder`.
+std::optional<QString> relinked(const QString& url, const QString& staging, const QString& folder,
+                                const QString& pageName)
+{
+    const std::optional<LocalTarget> found = ResolveLocalUrl(url, staging + u'/' + pageName);
+    if (!found)
+        return std::nullopt;
+    QString now;
+    if (IsWithin(found->path, staging)) {
+        if (!found->absolute)
+            return std::nullopt; // beside the page there as it will be beside it here
+        now = relativeUrl(QDir(staging).relativeFilePath(found->path));
+    } else if (IsWithin(found->path, folder)) {
+        now = relativeUrl(QDir(folder).relativeFilePath(found->path));
+    } else {
+        if (found->absolute)
+            return std::nullopt;
+        now = QString::fromLatin1(QUrl::fromLocalFile(found->path).toEncoded());
+    }
+    return now == url ? std::nullopt : std::optional(now);
+}
+
+void relinkStagedPage(const QString& staging, const QString& target)
 {
     const QFileInfo output(target);
-    qsizetype shown = 0;
+    QFile page(QDir(staging).filePath(output.fileName()));
+    if (!page.open(QIODevice::ReadOnly))
+        return; // the check says so
+    const QString stagingPath = QDir::cleanPath(QDir(staging).absolutePath());
+    const QString folder = QDir::cleanPath(output.absolutePath());
+    const std::optional<QByteArray> relinkedPage =
+        RelinkPage(page.readAll(), [&](const QString& url) {
+            return relinked(url, stagingPath, folder, output.fileName());
+        });
+    page.close();
+    if (relinkedPage && page.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        page.write(*relinkedPage);
+}
+
+} // namespace
+
+std::optional<PageProblem> SettleStagedPage(const QString& staging, const QString& target,
+                                            const QString& writer, const DocumentWords* words)
+{
+    relinkStagedPage(staging, target);
+    const QFileInfo output(target);
+    std::optional<qsizetype> shown;
     if (const auto problem =
             CheckSavedPage(staging, output.fileName(), output.absoluteDir().path(), &shown))
         return PageProblem{QStringLiteral("%1 did not save %2 soundly: %3.")
                                .arg(writer, output.fileName(), *problem)};
-    if (words) {
-        if (const std::optional<qsizetype> held = LostWords(*words, shown))
+    // A page that could not be read whole is not judged by the part that was.
+    if (words && shown) {
+        if (const std::optional<qsizetype> held = LostWords(*words, *shown))
             return PageProblem{
                 QStringLiteral("%1 lost the text of %2: the document holds %3 words, the page %4.")
                     .arg(writer, words->document)
                     .arg(*held)
-                    .arg(shown),
+                    .arg(*shown),
                 true};
     }
     return std::nullopt;
@@ -189,7 +248,7 @@ void MoveStaged(const QString& stagingPath, const QString& target)
 void CommitStaged(const QString& staging, const QString& target, const QString& writer,
                   const DocumentWords* words)
 {
-    if (const auto problem = StagedPageProblem(staging, target, writer, words)) {
+    if (const auto problem = SettleStagedPage(staging, target, writer, words)) {
         QDir(staging).removeRecursively();
         throw Failure(Failure::AutomationError, problem->description);
     }
