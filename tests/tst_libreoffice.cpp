@@ -80,17 +80,24 @@ QStringList visibleWords(const QByteArray& html)
     return text.simplified().split(u' ', Qt::SkipEmptyParts);
 }
 
-// How many pictures a page shows (an embedded object's picture is a .gif in one flavour
-// and a .png in the other).
-qsizetype pictures(const QByteArray& page)
+// How many pictures a page shows from where it stands: the pictures it loads that are there
+// (an embedded object's picture is a .gif in one flavour and a .png in the other).
+qsizetype picturesThatLoad(const QString& pagePath)
 {
     static const QStringList kinds = {QStringLiteral("png"), QStringLiteral("gif"),
                                       QStringLiteral("jpg"), QStringLiteral("jpeg"),
                                       QStringLiteral("svg"), QStringLiteral("bmp")};
-    const QStringList files = ReadHtmlPage(page).localFiles;
-    return std::count_if(files.begin(), files.end(), [](const QString& file) {
-        return kinds.contains(QFileInfo(file).suffix().toLower());
-    });
+    QFile file(pagePath);
+    if (!file.open(QIODevice::ReadOnly))
+        return -1;
+    qsizetype found = 0;
+    for (const QString& url : ReadHtmlPage(file.readAll()).urls) {
+        const std::optional<LocalTarget> target = ResolveLocalUrl(url, pagePath);
+        if (target && kinds.contains(QFileInfo(target->path).suffix().toLower()) &&
+            QFileInfo(target->path).isFile())
+            ++found;
+    }
+    return found;
 }
 
 // How many words the two pages do not share, counted with repeats.
@@ -1158,8 +1165,6 @@ private Q_SLOTS:
         QVERIFY2(refusal.isEmpty(), qPrintable(refusal));
 
         const QByteArray page = readBytes(output);
-        for (const QString& file : ReadHtmlPage(page).localFiles)
-            QVERIFY2(QFile::exists(out + u'/' + file), qPrintable(file));
         if (cli.isEmpty())
             return; // the command line wrote nothing to compare with
         const QByteArray theirPage = readBytes(cli);
@@ -1169,7 +1174,7 @@ private Q_SLOTS:
         QVERIFY2(
             differing <= 0.01 * qMax(ours.size(), theirs.size()),
             qPrintable(QStringLiteral("%1 of %2 words differ").arg(differing).arg(theirs.size())));
-        QCOMPARE(pictures(page), pictures(theirPage));
+        QCOMPARE(picturesThatLoad(output), picturesThatLoad(cli));
     }
 
     // Every page of the gate's run, opened in a real browser from where its folder was
@@ -1242,8 +1247,14 @@ private:
         QStringList broken;
         for (auto page = seen->cbegin(); page != seen->cend(); ++page) {
             shown += page->shown;
-            for (const QString& url : page->broken)
+            for (const QString& url : page->broken) {
+                // A picture the document links to that is not on this machine is the
+                // document's own (external-picture.docx links to a file it does not ship).
+                const QString file = QUrl(url).toLocalFile();
+                if (!file.isEmpty() && !IsWithin(file, moved) && !QFileInfo::exists(file))
+                    continue;
                 broken << QFileInfo(page.key()).fileName() + QStringLiteral(": ") + url;
+            }
         }
         if (!broken.isEmpty())
             QTest::qFail(qPrintable(QStringLiteral("%1 pictures do not load:\n").arg(broken.size()) +
@@ -1370,14 +1381,14 @@ private:
 
     // The page LibreOffice's command line writes for a corpus document, or nothing when it
     // writes none. It converts the whole corpus once, one folder per extension (a.doc and
-    // a.rtf would both become a.html), from a profile seeded as ours are.
+    // a.rtf would both become a.html), from a profile of its own that holds no setting of
+    // ours, as on a user's machine.
     QString commandLinePage(const QString& name)
     {
         const QString folder = m_work.filePath(QStringLiteral("cli"));
         if (!QFileInfo::exists(folder)) {
             const auto installation = office::Installation::find();
             const QString profile = m_work.filePath(QStringLiteral("cli-profile"));
-            office::seedProfile(profile, installation->version);
             QMap<QString, QStringList> byExtension;
             for (const QString& file : QDir(kCorpus).entryList(QDir::Files))
                 byExtension[QFileInfo(file).suffix().toLower()] << kCorpus + u'/' + file;
