@@ -520,6 +520,12 @@ private Q_SLOTS:
         QTest::newRow("no-break and ideographic spaces")
             << 15 << -1 << "one&nbsp;two\u3000three" << QString();
         QTest::newRow("not counted") << -1 << -1 << "" << QString();
+        // Read whole, past the parser's default limit of 256 nested elements.
+        QTest::newRow("text nested 300 deep")
+            << 100 << -1
+            << QStringLiteral("<div>").repeated(300) + QStringLiteral("one two three") +
+                   QStringLiteral("</div>").repeated(300)
+            << "Writer lost the text of a.docx: the document holds 100 words, the page 3.";
     }
 
     void stagedSaveOfLostText()

@@ -450,12 +450,12 @@ private Q_SLOTS:
     void packageWordsAreCounted_data()
     {
         QTest::addColumn<QString>("body");
-        QTest::addColumn<ExtraPart>("extra");
+        QTest::addColumn<QList<ExtraPart>>("extras");
         QTest::addColumn<int>("words"); // -1: not counted
         QTest::newRow("runs, tabs and breaks")
             << QStringLiteral("<w:p><w:r><w:t>Light</w:t></w:r><w:r><w:t>house</w:t><w:tab/>"
                               "<w:t>keeper</w:t><w:br/><w:t>of&#160;Docuflume</w:t></w:r></w:p>")
-            << ExtraPart() << 4;
+            << QList<ExtraPart>() << 4;
         QTest::newRow("hidden runs and fallbacks")
             << QStringLiteral(
                    "<w:p><w:r><w:rPr><w:vanish/></w:rPr><w:t>hidden words</w:t></w:r><w:r>"
@@ -465,36 +465,72 @@ private Q_SLOTS:
                    "markup-compatibility/2006\"><mc:Choice Requires=\"wps\"><w:r><w:t>boxed "
                    "text</w:t></w:r></mc:Choice><mc:Fallback><w:r><w:t>boxed text</w:t></w:r>"
                    "</mc:Fallback></mc:AlternateContent></w:p>")
-            << ExtraPart() << 3;
-        QTest::newRow("a header with the body")
-            << QStringLiteral("<w:p><w:r><w:t>Body</w:t></w:r></w:p>")
-            << ExtraPart{QStringLiteral("header1.xml"),
-                         QStringLiteral(
-                             "application/"
-                             "vnd.openxmlformats-officedocument.wordprocessingml.header+xml"),
-                         QStringLiteral("header"),
-                         "<w:hdr xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/2006/"
-                         "main\"><w:p><w:r><w:t>Page header</w:t></w:r></w:p></w:hdr>"}
+            << QList<ExtraPart>() << 3;
+        const auto margin = [](const char* kind, int k, const QByteArray& text) {
+            const QString tag = QLatin1String(kind) == QLatin1String("header") ? "hdr" : "ftr";
+            return ExtraPart{
+                QStringLiteral("%1%2.xml").arg(QLatin1String(kind)).arg(k),
+                QStringLiteral("application/"
+                               "vnd.openxmlformats-officedocument.wordprocessingml.%1+xml")
+                    .arg(QLatin1String(kind)),
+                QLatin1String(kind),
+                "<w:" + tag.toUtf8() +
+                    " xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/2006/"
+                    "main\"><w:p><w:r><w:t>" +
+                    text + "</w:t></w:r></w:p></w:" + tag.toUtf8() + ">"};
+        };
+        // A section's properties, naming the parts given by their numbers.
+        const auto section = [](std::initializer_list<std::pair<const char*, int>> named) {
+            QString references;
+            for (const auto& [kind, k] : named)
+                references += QStringLiteral("<w:%1Reference w:type=\"default\" r:id=\"extra%2\"/>")
+                                  .arg(QLatin1String(kind))
+                                  .arg(k);
+            return QStringLiteral("<w:p><w:pPr><w:sectPr>%1</w:sectPr></w:pPr><w:r><w:t>Body</w:t>"
+                                  "</w:r></w:p>")
+                .arg(references);
+        };
+        QTest::newRow("a header the section names")
+            << section({{"header", 0}}) << QList<ExtraPart>{margin("header", 1, "Page header")}
             << 3;
-        QTest::newRow("a damaged header")
+        QTest::newRow("a header no section names")
+            << section({}) << QList<ExtraPart>{margin("header", 1, "Page header")} << 1;
+        // Two sections, each its own header and one footer: a page shows one of each.
+        QTest::newRow("the largest header and footer of the sections")
+            << section({{"header", 0}, {"footer", 2}}) + section({{"header", 1}})
+            << QList<ExtraPart>{margin("header", 1, "Short header"),
+                                margin("header", 2, "A header of five words"),
+                                margin("footer", 3, "Footer")}
+            << 8;
+        QTest::newRow("comments, which the page does not show")
             << QStringLiteral("<w:p><w:r><w:t>Body</w:t></w:r></w:p>")
-            << ExtraPart{QStringLiteral("header1.xml"), QStringLiteral("application/xml"),
-                         QStringLiteral("header"), "<w:hdr><w:p>"}
+            << QList<ExtraPart>{
+                   {QStringLiteral("comments.xml"),
+                    QStringLiteral("application/"
+                                   "vnd.openxmlformats-officedocument.wordprocessingml.comments+xml"),
+                    QStringLiteral("comments"),
+                    "<w:comments xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/2006/"
+                    "main\"><w:comment w:id=\"0\"><w:p><w:r><w:t>A remark of the "
+                    "reviewer</w:t></w:r></w:p></w:comment></w:comments>"}}
+            << 1;
+        QTest::newRow("a damaged header")
+            << section({{"header", 0}})
+            << QList<ExtraPart>{{QStringLiteral("header1.xml"), QStringLiteral("application/xml"),
+                                 QStringLiteral("header"), "<w:hdr><w:p>"}}
             << -1;
         // 66 MB of short paragraphs, packed into some 100 KB.
         QTest::newRow("a part too large")
             << QStringLiteral("<w:p><w:r><w:t>a</w:t></w:r></w:p>").repeated(2'000'000)
-            << ExtraPart() << -1;
+            << QList<ExtraPart>() << -1;
     }
 
     void packageWordsAreCounted()
     {
         QFETCH(QString, body);
-        QFETCH(ExtraPart, extra);
+        QFETCH(QList<ExtraPart>, extras);
         QFETCH(int, words);
         const QString path = m_work.filePath(QStringLiteral("counted.docx"));
-        writeWordPackage(path, body,
-                         extra.name.isEmpty() ? QList<ExtraPart>() : QList<ExtraPart>{extra});
+        writeWordPackage(path, body, extras);
         const std::optional<qsizetype> counted = WordPackageWords(path);
         QCOMPARE(counted.value_or(-1), qsizetype(words));
     }

@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QList>
+#include <QSet>
 #include <QStringDecoder>
 #include <QUrl>
 
@@ -36,9 +37,14 @@ const char* const kWordNamespaces[] = {
 const char* const kCompatibilityNamespace =
     "http://schemas.openxmlformats.org/markup-compatibility/2006";
 
-// The relationships whose targets hold text of the document (by the last segment of their
-// type, the same in the transitional and the strict namespaces).
-const char* const kTextParts[] = {"header", "footer", "footnotes", "endnotes", "comments"};
+// The relationships whose targets hold text a page shows (by the last segment of their type,
+// the same in the transitional and the strict namespaces). Comments are not among them: the
+// page keeps them out of sight. Headers and footers count only where a section names them.
+const char* const kNoteParts[] = {"footnotes", "endnotes"};
+const char* const kRelationshipNamespaces[] = {
+    "http://schemas.openxmlformats.org/officeDocument/2006/relationships",
+    "http://purl.oclc.org/ooxml/officeDocument/relationships", // strict
+};
 
 const char* const kPackageTypes[] = {
     "application/vnd.openxmlformats-officedocument.wordprocessingml.document",
@@ -140,6 +146,7 @@ bool switchedOn(xmlTextReader* reader)
 
 struct Relationship
 {
+    QString id;
     QString type; // the last segment of its type
     QString target;
 };
@@ -162,7 +169,9 @@ private:
     bool readContentTypes();
     QString contentType(const QString& part) const;
     std::optional<QList<Relationship>> relationships(const QString& part);
-    std::optional<qsizetype> textWords(const QString& part);
+    // The words of a part's text; `named`, when given, gathers the ids of the headers and
+    // footers its sections name.
+    std::optional<qsizetype> textWords(const QString& part, QSet<QString>* named = nullptr);
     std::optional<qsizetype> chunkWords(const QString& part);
 
     const QByteArray m_bytes; // a nested package's own bytes, which the archive reads
@@ -282,7 +291,7 @@ std::optional<QList<Relationship>> Package::relationships(const QString& part)
             attribute(reader, "TargetMode")
                     .compare(QLatin1String("External"), Qt::CaseInsensitive) != 0) {
             const QString type = attribute(reader, "Type");
-            found.append({type.mid(type.lastIndexOf(u'/') + 1),
+            found.append({attribute(reader, "Id"), type.mid(type.lastIndexOf(u'/') + 1),
                           resolveTarget(part, attribute(reader, "Target"))});
         }
         return true;
@@ -292,7 +301,7 @@ std::optional<QList<Relationship>> Package::relationships(const QString& part)
     return found;
 }
 
-std::optional<qsizetype> Package::textWords(const QString& part)
+std::optional<qsizetype> Package::textWords(const QString& part, QSet<QString>* named)
 {
     qsizetype words = 0;
     QString line;               // the text since the last break
@@ -316,6 +325,13 @@ std::optional<qsizetype> Package::textWords(const QString& part)
                 hidden = false;
             } else if (name == "tab" || name == "br" || name == "cr") {
                 line += u' ';
+            } else if (named && (name == "headerReference" || name == "footerReference")) {
+                for (const char* ns : kRelationshipNamespaces) {
+                    xmlChar* id = xmlTextReaderGetAttributeNs(reader, BAD_CAST "id", BAD_CAST ns);
+                    if (id)
+                        named->insert(text(id));
+                    xmlFree(id);
+                }
             } else if ((name == "vanish" || name == "specVanish") && elements.size() >= 2 &&
                        elements.last() == "rPr" && elements[elements.size() - 2] == "r") {
                 hidden = switchedOn(reader);
@@ -411,25 +427,42 @@ std::optional<qsizetype> Package::words()
           mainType.contains(QLatin1String("ms-word"))))
         return std::nullopt;
 
-    std::optional<qsizetype> total = textWords(main);
+    QSet<QString> named;
+    const std::optional<qsizetype> body = textWords(main, &named);
+    if (!body)
+        return std::nullopt;
+    qsizetype total = *body;
+    // A page shows one header and one footer, whichever its first section names: the
+    // largest of each that a section names is what it can show at most.
+    qsizetype header = 0, footer = 0;
     // A main part without relationships has nothing beside it.
     const auto parts = relationships(main).value_or(QList<Relationship>());
     QStringList seen{main.toLower()};
     for (const Relationship& relationship : parts) {
-        if (!total || seen.contains(relationship.target.toLower()))
+        if (seen.contains(relationship.target.toLower()))
             continue;
-        const bool textPart =
-            std::any_of(std::begin(kTextParts), std::end(kTextParts),
+        const bool note =
+            std::any_of(std::begin(kNoteParts), std::end(kNoteParts),
                         [&](const char* kind) { return relationship.type == QLatin1String(kind); });
+        const bool margin = (relationship.type == QLatin1String("header") ||
+                             relationship.type == QLatin1String("footer")) &&
+                            named.contains(relationship.id);
         const bool chunk = relationship.type == QLatin1String("aFChunk");
-        if (!textPart && !chunk)
+        if (!note && !margin && !chunk)
             continue;
         seen << relationship.target.toLower();
         const std::optional<qsizetype> words =
             chunk ? chunkWords(relationship.target) : textWords(relationship.target);
-        total = words ? std::optional<qsizetype>(*total + *words) : std::nullopt;
+        if (!words)
+            return std::nullopt;
+        if (margin) {
+            qsizetype& largest = relationship.type == QLatin1String("header") ? header : footer;
+            largest = std::max(largest, *words);
+        } else {
+            total += *words;
+        }
     }
-    return total;
+    return total + header + footer;
 }
 
 } // namespace
