@@ -16,6 +16,9 @@
 //     bench_convert --memory N      peak memory of one batch of N documents (the corpus cycled)
 //     BENCH_AHEAD=K bench_convert   the engine with K converting ahead only, beside the
 //                                   command line (to read its log, say)
+//     bench_convert --long          generated .docx files of 50,000, 500,000 and 1,000,000
+//                                   words, each converted once by the engine (both flavours)
+//                                   and once by the command line (seeded), timed
 
 #include "convert/ExportDocument.h"
 #include "convert/libreoffice/LibreOfficeAutomation.h"
@@ -35,6 +38,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <utility>
 #include <atomic>
 #include <cstdio>
 #include <thread>
@@ -296,6 +300,103 @@ void benchSet(const char* title, const QStringList& documents,
     byKind(alone.refused);
 }
 
+// A .docx of `words` words in paragraphs of 50, made by the office from plain text.
+QString makeLongDocument(const QString& folder, int words, const office::Installation& installation)
+{
+    static const char* const kWords[] = {
+        "lighthouse", "keeper", "of", "the", "northern", "coast", "wrote", "in", "his", "log",
+        "that", "wind", "and", "rain", "came", "early", "this", "year", "while", "ships"};
+    const QString text = folder + QStringLiteral("/long-%1.txt").arg(words);
+    QFile file(text);
+    if (!file.open(QIODevice::WriteOnly))
+        return {};
+    QByteArray paragraph;
+    for (int k = 0; k < words; ++k) {
+        paragraph += kWords[k % 20];
+        paragraph += k % 50 == 49 ? "\n" : (k % 7 == 0 ? " " + QByteArray::number(k) + " " : " ");
+        if (paragraph.size() > (1 << 16)) {
+            file.write(paragraph);
+            paragraph.clear();
+        }
+    }
+    file.write(paragraph);
+    file.close();
+    const QString profile = folder + QStringLiteral("/maker");
+    office::seedProfile(profile, installation.version);
+    runOffice(installation.programFolder + QStringLiteral("/soffice"),
+              {QStringLiteral("--headless"), QStringLiteral("--norestore"),
+               QStringLiteral("-env:UserInstallation=") + QUrl::fromLocalFile(profile).toString(),
+               QStringLiteral("--convert-to"), QStringLiteral("docx"), QStringLiteral("--outdir"),
+               folder, text});
+    QFile::remove(text);
+    const QString document = folder + QStringLiteral("/long-%1.docx").arg(words);
+    return QFileInfo::exists(document) ? document : QString();
+}
+
+// Long documents, each once through the engine (as one export of the Start button, nothing
+// converted ahead) in either flavour and once through the command line.
+void benchLong(const office::Installation& installation)
+{
+    QTemporaryDir work;
+    const QString soffice = installation.programFolder + QStringLiteral("/soffice");
+    const QString profile = work.filePath(QStringLiteral("cli-seeded"));
+    office::seedProfile(profile, installation.version);
+    const QStringList seeded{QStringLiteral("--headless"), QStringLiteral("--norestore"),
+                             QStringLiteral("-env:UserInstallation=") +
+                                 QUrl::fromLocalFile(profile).toString(),
+                             QStringLiteral("--convert-to"), QStringLiteral("html"),
+                             QStringLiteral("--outdir"), work.filePath(QStringLiteral("cli"))};
+    LibreOfficeOptions options;
+    options.profileRoot = work.filePath(QStringLiteral("engine"));
+    options.aheadInstances = 0;
+    const auto engine = makeLibreOfficeAutomation(options);
+    const QString out = work.filePath(QStringLiteral("engine-out"));
+    QDir().mkpath(out);
+    const auto convert = [&](const QString& document, int format) {
+        ExportDocument(
+            engine.get(), [format] { return std::optional<int>(format); }, document,
+            HtmlOutputPath(out, document));
+    };
+    std::printf("\nlong documents, one conversion each (seconds; the engine over the command "
+                "line):\n");
+    QList<int> sizes = {50'000, 500'000, 1'000'000};
+    // BENCH_WORDS=N: a document of N words only.
+    if (const int only = qEnvironmentVariableIntValue("BENCH_WORDS"); only > 0)
+        sizes = {only};
+    bool first = true;
+    for (const int words : std::as_const(sizes)) {
+        const QString document = makeLongDocument(work.path(), words, installation);
+        if (document.isEmpty()) {
+            std::fprintf(stderr, "  could not make a document of %d words\n", words);
+            continue;
+        }
+        if (std::exchange(first, false)) { // every side has run once
+            runOffice(soffice, seeded + QStringList{document});
+            convert(document, HtmlNormal);
+        }
+        QElapsedTimer timer;
+        timer.start();
+        runOffice(soffice, seeded + QStringList{document});
+        const double cli = timer.nsecsElapsed() / 1e9;
+        double engineSeconds[2] = {0, 0};
+        for (const int format : {int(HtmlNormal), int(HtmlFiltered)}) {
+            timer.restart();
+            try {
+                convert(document, format);
+            } catch (const Failure& failure) {
+                std::fprintf(stderr, "  %s: %s\n", qPrintable(QFileInfo(document).fileName()),
+                             qPrintable(failure.description()));
+            }
+            engineSeconds[format == HtmlFiltered] = timer.nsecsElapsed() / 1e9;
+        }
+        std::printf("  %9d words (%6lld KB): command line %6.2f s, engine Normal %6.2f s "
+                    "(%4.2f x), Filtered %6.2f s (%4.2f x)\n",
+                    words, QFileInfo(document).size() >> 10, cli, engineSeconds[0],
+                    engineSeconds[0] / cli, engineSeconds[1], engineSeconds[1] / cli);
+        QFile::remove(document);
+    }
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -336,6 +437,10 @@ int main(int argc, char* argv[])
         return 0;
     }
 
+    if (arguments == QStringList{QStringLiteral("--long")}) {
+        benchLong(*installation);
+        return 0;
+    }
     if (!arguments.isEmpty()) {
         QStringList documents;
         for (const QString& path : arguments) {

@@ -199,9 +199,10 @@ void AheadConversions::convert(Job& job, std::unique_ptr<OfficeProcess> process)
             }
         } catch (const Failure& answer) {
             qCDebug(lcConvert) << "ahead:" << answer.description();
-            // What the office answered, and a time limit, stand; after a crash or a kill
-            // the turn converts the document again, alone.
-            if (instance.ended() != OfficeInstance::Ended::Crashed)
+            // What the office answered stands. After a crash or a kill, and after a time limit
+            // (reached while others converted beside it, so perhaps only for the load), the
+            // turn converts the document again, alone.
+            if (instance.ended() == OfficeInstance::Ended::No)
                 failure = AheadFailure{answer, opened};
         } catch (...) {
         }

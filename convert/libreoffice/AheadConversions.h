@@ -19,8 +19,8 @@ namespace docuflume::office {
 
 class InstancePool;
 
-// What the office answered a conversion ahead with (a time limit among them), and whether it
-// came from the save (else from opening).
+// What the office answered a conversion ahead with, and whether it came from the save (else
+// from opening).
 struct AheadFailure
 {
     Failure failure;
@@ -76,10 +76,10 @@ public:
     // The documents the run converts next, from the one at its turn on.
     void plan(const QList<PlannedExport>& next);
     // The turn of this entry has come: it leaves the plan, and the result made ahead for it
-    // is handed over, once it is ready (a page, or the failure the office answered with,
-    // a time limit among them). Nothing when none was made, the office crashed or was
-    // killed on it, its page was not sound (the turn then converts it alone), or the file
-    // has changed since its conversion began.
+    // is handed over, once it is ready (a page, or the failure the office answered with).
+    // Nothing when none was made, the office crashed, was killed or reached the time limit
+    // on it, its page was not sound (the turn then converts it alone), or the file has
+    // changed since its conversion began.
     std::optional<AheadResult> take(const QString& source);
     // Ends every instance converting ahead and removes every result not taken.
     void clear();

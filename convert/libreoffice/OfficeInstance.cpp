@@ -9,9 +9,10 @@
 #include "shell/Failure.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QStringDecoder>
 
-#include <com/sun/star/container/XIndexAccess.hpp>
 #include <com/sun/star/document/MacroExecMode.hpp>
 #include <com/sun/star/document/UpdateDocMode.hpp>
 #include <com/sun/star/frame/XModel.hpp>
@@ -19,7 +20,6 @@
 #include <com/sun/star/lang/DisposedException.hpp>
 #include <com/sun/star/text/XTextDocument.hpp>
 #include <com/sun/star/util/XCloseable.hpp>
-#include <com/sun/star/util/XSearchable.hpp>
 
 namespace docuflume::office {
 
@@ -38,26 +38,46 @@ namespace {
 const QString kHtmlFilter = QStringLiteral("HTML (StarWriter)");
 const QString kFilteredOptions = QStringLiteral("XHTML");
 
-// The words of the text the office loaded, counted where it is: the runs of what is not
-// white space wherever its search looks (body, tables, frames, headers, footers, notes).
-// (Its text is not fetched: a string with an unpaired surrogate, as a damaged .doc or .rtf
-// can hold, ends the bridge that would carry it.)
-std::optional<qsizetype> loadedWords(const Reference<css::lang::XComponent>& document)
+// The words of the text the office loaded: its body and tables, as its plain-text filter
+// writes them into a file of the instance's own (in one pass, with no object per word), read
+// and counted here. (Its text is not fetched across the bridge: a string with an unpaired
+// surrogate, as a damaged .doc or .rtf can hold, ends the bridge that would carry it; the
+// office's own encoder writes a replacement instead.)
+std::optional<qsizetype> loadedWords(const Reference<css::lang::XComponent>& document,
+                                     const QString& file)
 {
-    const Reference<css::util::XSearchable> searchable(document, UNO_QUERY);
-    if (!searchable.is())
+    const Reference<css::frame::XStorable> storable(document, UNO_QUERY);
+    if (!storable.is())
         return std::nullopt;
+    std::optional<qsizetype> words;
     try {
-        const Reference<css::util::XSearchDescriptor> words = searchable->createSearchDescriptor();
-        words->setSearchString(OUString::createFromAscii("\\S+"));
-        words->setPropertyValue(OUString::createFromAscii("SearchRegularExpression"), Any(true));
-        const Reference<css::container::XIndexAccess> found = searchable->findAll(words);
-        return found.is() ? found->getCount() : 0;
+        storable->storeToURL(fileUrl(file),
+                             properties({property("FilterName", Any(toOU(QStringLiteral("Text (encoded)")))),
+                                         property("FilterOptions", Any(toOU(QStringLiteral("UTF8,LF")))),
+                                         property("Overwrite", Any(true))}));
+        QFile text(file);
+        if (text.open(QIODevice::ReadOnly)) {
+            QStringDecoder decoder(QStringConverter::Utf8);
+            qsizetype count = 0;
+            bool inWord = false;
+            // In pieces, so that a long document is never held twice.
+            while (!text.atEnd()) {
+                const QString piece = decoder.decode(text.read(1 << 20));
+                for (const QChar c : piece) {
+                    const bool space = c.isSpace();
+                    count += !space && !inWord;
+                    inWord = !space;
+                }
+            }
+            words = count;
+        }
     } catch (const css::lang::DisposedException&) {
+        QFile::remove(file);
         throw; // the office stopped: the call says so
     } catch (const css::uno::Exception&) {
-        return std::nullopt;
     }
+    QFile::remove(file);
+    return words;
 }
 
 } // namespace
@@ -176,7 +196,11 @@ std::unique_ptr<WordDocument> OfficeInstance::open(const QString& path)
         throw Failure(Failure::AutomationError, damaged);
     // What the page is checked against, once the document is known to be one to convert.
     guarded(
-        QStringLiteral("converting ") + shown, [&] { words.loaded = loadedWords(component); },
+        QStringLiteral("converting ") + shown,
+        [&] {
+            words.loaded =
+                loadedWords(component, m_process->temporaryFolder() + QStringLiteral("/words.txt"));
+        },
         [&] { return damaged; });
     // A count of the package's own, which sees the text the office did not load.
     if (IsWordPackageName(path))

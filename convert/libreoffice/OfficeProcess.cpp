@@ -154,6 +154,11 @@ std::unique_ptr<OfficeProcess> OfficeProcess::start(const Installation& installa
     return process;
 }
 
+QString OfficeProcess::temporaryFolder() const
+{
+    return office::temporaryFolder(m_profile->folder());
+}
+
 void OfficeProcess::prepareProfile()
 {
     if (m_profile->ready())
@@ -187,7 +192,7 @@ pid_t OfficeProcess::spawn(const std::vector<QByteArray>& extraArguments)
     argv.push_back(nullptr);
     // The office's temporary files go into a folder of the instance's own, emptied when it
     // has ended: one that is killed leaves its own behind otherwise.
-    const QString temporary = temporaryFolder(m_profile->folder());
+    const QString temporary = office::temporaryFolder(m_profile->folder());
     QDir().mkpath(temporary);
     std::vector<QByteArray> variables;
     for (char** variable = environ; *variable; ++variable) {

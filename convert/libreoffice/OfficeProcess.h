@@ -29,6 +29,8 @@ public:
 
     pid_t pid() const { return m_pid; }
     const QString& pipeName() const { return m_pipeName; }
+    // The folder the instance keeps its temporary files in (emptied when it has ended).
+    QString temporaryFolder() const;
 
     // The exit status once the process has ended (128 + signal when killed), without waiting.
     std::optional<int> exitStatus();
