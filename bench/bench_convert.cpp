@@ -38,10 +38,10 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <utility>
 #include <atomic>
 #include <cstdio>
 #include <thread>
+#include <utility>
 
 using namespace docuflume;
 
@@ -303,9 +303,10 @@ void benchSet(const char* title, const QStringList& documents,
 // A .docx of `words` words in paragraphs of 50, made by the office from plain text.
 QString makeLongDocument(const QString& folder, int words, const office::Installation& installation)
 {
-    static const char* const kWords[] = {
-        "lighthouse", "keeper", "of", "the", "northern", "coast", "wrote", "in", "his", "log",
-        "that", "wind", "and", "rain", "came", "early", "this", "year", "while", "ships"};
+    static const char* const kWords[] = {"lighthouse", "keeper", "of",   "the",   "northern",
+                                         "coast",      "wrote",  "in",   "his",   "log",
+                                         "that",       "wind",   "and",  "rain",  "came",
+                                         "early",      "this",   "year", "while", "ships"};
     const QString text = folder + QStringLiteral("/long-%1.txt").arg(words);
     QFile file(text);
     if (!file.open(QIODevice::WriteOnly))
@@ -341,11 +342,14 @@ void benchLong(const office::Installation& installation)
     const QString soffice = installation.programFolder + QStringLiteral("/soffice");
     const QString profile = work.filePath(QStringLiteral("cli-seeded"));
     office::seedProfile(profile, installation.version);
-    const QStringList seeded{QStringLiteral("--headless"), QStringLiteral("--norestore"),
+    const QStringList seeded{QStringLiteral("--headless"),
+                             QStringLiteral("--norestore"),
                              QStringLiteral("-env:UserInstallation=") +
                                  QUrl::fromLocalFile(profile).toString(),
-                             QStringLiteral("--convert-to"), QStringLiteral("html"),
-                             QStringLiteral("--outdir"), work.filePath(QStringLiteral("cli"))};
+                             QStringLiteral("--convert-to"),
+                             QStringLiteral("html"),
+                             QStringLiteral("--outdir"),
+                             work.filePath(QStringLiteral("cli"))};
     LibreOfficeOptions options;
     options.profileRoot = work.filePath(QStringLiteral("engine"));
     options.aheadInstances = 0;

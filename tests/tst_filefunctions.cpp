@@ -15,8 +15,8 @@
 #include <QFile>
 #include <QSet>
 #include <QTemporaryDir>
-#include <QUrl>
 #include <QTest>
+#include <QUrl>
 
 #include <fcntl.h>
 #include <functional>
@@ -450,7 +450,8 @@ private Q_SLOTS:
         touchFile(path("sub/logo.png"));
         touchFile(path("x.png"));
         // The output folder's parent is the temporary folders' own, as elsewhere's is.
-        QCOMPARE(QFileInfo(elsewhere.path()).absolutePath(), QFileInfo(m_dir->path()).absolutePath());
+        QCOMPARE(QFileInfo(elsewhere.path()).absolutePath(),
+                 QFileInfo(m_dir->path()).absolutePath());
         SaveStaged(path("a.htm"), QStringLiteral("Writer"), [&](const QString& stagedPage) {
             const QString staging = QFileInfo(stagedPage).absolutePath();
             touchFile(stagedPage, filled(page, staging));

@@ -4,9 +4,9 @@
 #include "convert/ExportDocument.h"
 #include "convert/WordAutomation.h"
 #include "convert/WordInstance.h"
-#include "convert/pages/HtmlPage.h"
 #include "convert/libreoffice/LibreOfficeAutomation.h"
 #include "convert/libreoffice/OfficeInstallation.h"
+#include "convert/pages/HtmlPage.h"
 #include "convert/pages/PackageWords.h"
 #include "doclist/DocumentList.h"
 #include "shell/Failure.h"
@@ -504,14 +504,16 @@ private Q_SLOTS:
             << 8;
         QTest::newRow("comments, which the page does not show")
             << QStringLiteral("<w:p><w:r><w:t>Body</w:t></w:r></w:p>")
-            << QList<ExtraPart>{
-                   {QStringLiteral("comments.xml"),
-                    QStringLiteral("application/"
-                                   "vnd.openxmlformats-officedocument.wordprocessingml.comments+xml"),
-                    QStringLiteral("comments"),
-                    "<w:comments xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/2006/"
-                    "main\"><w:comment w:id=\"0\"><w:p><w:r><w:t>A remark of the "
-                    "reviewer</w:t></w:r></w:p></w:comment></w:comments>"}}
+            << QList<
+                   ExtraPart>{{QStringLiteral("comments.xml"),
+                               QStringLiteral("application/"
+                                              "vnd.openxmlformats-officedocument.wordprocessingml."
+                                              "comments+xml"),
+                               QStringLiteral("comments"),
+                               "<w:comments "
+                               "xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/2006/"
+                               "main\"><w:comment w:id=\"0\"><w:p><w:r><w:t>A remark of the "
+                               "reviewer</w:t></w:r></w:p></w:comment></w:comments>"}}
             << 1;
         QTest::newRow("a damaged header")
             << section({{"header", 0}})
@@ -1230,7 +1232,8 @@ private Q_SLOTS:
         form.Form_Load();
         form.documents().AddDocument(source);
         for (const char* flavour : {"Option1", "Option2"}) {
-            const QString out = m_work.filePath(QStringLiteral("million-") + QLatin1String(flavour));
+            const QString out =
+                m_work.filePath(QStringLiteral("million-") + QLatin1String(flavour));
             QVERIFY(QDir().mkpath(out));
             form.findChild<QLineEdit*>(QStringLiteral("Text1"))->setText(out);
             form.findChild<QRadioButton*>(QLatin1String(flavour))->setChecked(true);
@@ -1239,8 +1242,8 @@ private Q_SLOTS:
                 platform.prompts.messageAnswers = {MessageAnswer::Yes};
             form.findChild<QPushButton*>(QStringLiteral("PushButton2"))->click();
             QCOMPARE(platform.prompts.messages.last().text, QStringLiteral("Done."));
-            QCOMPARE(CountWords(ReadHtmlPage(readBytes(out + QStringLiteral("/million.htm")))
-                                    .visibleText),
+            QCOMPARE(CountWords(
+                         ReadHtmlPage(readBytes(out + QStringLiteral("/million.htm"))).visibleText),
                      qsizetype(1'000'000));
         }
     }
@@ -1272,7 +1275,8 @@ private Q_SLOTS:
         QCOMPARE(form.documents().DocumentCount(), 4);
         int shown = 0;
         for (const char* flavour : {"Option1", "Option2"}) {
-            const QString out = m_work.filePath(QStringLiteral("samples-") + QLatin1String(flavour));
+            const QString out =
+                m_work.filePath(QStringLiteral("samples-") + QLatin1String(flavour));
             QVERIFY(QDir().mkpath(out));
             form.findChild<QLineEdit*>(QStringLiteral("Text1"))->setText(out);
             form.findChild<QRadioButton*>(QLatin1String(flavour))->setChecked(true);
@@ -1296,8 +1300,8 @@ private:
     // picture must load. Returns how many did.
     int picturesShownWhenMoved(const QString& folder)
     {
-        const QString moved = m_work.filePath(QStringLiteral("published/")) +
-                              QFileInfo(folder).fileName();
+        const QString moved =
+            m_work.filePath(QStringLiteral("published/")) + QFileInfo(folder).fileName();
         [&] {
             QVERIFY(QDir().mkpath(QFileInfo(moved).absolutePath()));
             QVERIFY2(QDir().rename(folder, moved), qPrintable(folder));
@@ -1325,9 +1329,10 @@ private:
             }
         }
         if (!broken.isEmpty())
-            QTest::qFail(qPrintable(QStringLiteral("%1 pictures do not load:\n").arg(broken.size()) +
-                                    broken.join(u'\n')),
-                         __FILE__, __LINE__);
+            QTest::qFail(
+                qPrintable(QStringLiteral("%1 pictures do not load:\n").arg(broken.size()) +
+                           broken.join(u'\n')),
+                __FILE__, __LINE__);
         return shown;
     }
 

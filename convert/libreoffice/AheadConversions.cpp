@@ -1,8 +1,8 @@
 #include "convert/libreoffice/AheadConversions.h"
 
 #include "convert/libreoffice/InstancePool.h"
-#include "convert/pages/StagedSave.h"
 #include "convert/libreoffice/Watchdog.h"
+#include "convert/pages/StagedSave.h"
 #include "shell/Failure.h"
 
 #include <QDir>

@@ -9,8 +9,8 @@
 #include "convert/libreoffice/InstancePool.h"
 #include "convert/libreoffice/OfficeInstallation.h"
 #include "convert/libreoffice/OfficeInstance.h"
-#include "convert/pages/StagedSave.h"
 #include "convert/libreoffice/Watchdog.h"
+#include "convert/pages/StagedSave.h"
 #include "shell/Failure.h"
 
 #include <QFileInfo>

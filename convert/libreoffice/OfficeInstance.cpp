@@ -2,10 +2,10 @@
 
 #include "convert/ExportDocument.h"
 #include "convert/libreoffice/DocumentKinds.h"
+#include "convert/libreoffice/Watchdog.h"
 #include "convert/pages/HtmlPage.h"
 #include "convert/pages/PackageWords.h"
 #include "convert/pages/StagedSave.h"
-#include "convert/libreoffice/Watchdog.h"
 #include "shell/Failure.h"
 
 #include <QDir>
@@ -51,10 +51,11 @@ std::optional<qsizetype> loadedWords(const Reference<css::lang::XComponent>& doc
         return std::nullopt;
     std::optional<qsizetype> words;
     try {
-        storable->storeToURL(fileUrl(file),
-                             properties({property("FilterName", Any(toOU(QStringLiteral("Text (encoded)")))),
-                                         property("FilterOptions", Any(toOU(QStringLiteral("UTF8,LF")))),
-                                         property("Overwrite", Any(true))}));
+        storable->storeToURL(
+            fileUrl(file),
+            properties({property("FilterName", Any(toOU(QStringLiteral("Text (encoded)")))),
+                        property("FilterOptions", Any(toOU(QStringLiteral("UTF8,LF")))),
+                        property("Overwrite", Any(true))}));
         QFile text(file);
         if (text.open(QIODevice::ReadOnly)) {
             QStringDecoder decoder(QStringConverter::Utf8);

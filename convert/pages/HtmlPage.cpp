@@ -143,8 +143,8 @@ struct CssUrl
 QList<CssUrl> cssUrls(const QString& css);
 
 // The CSS with its urls replaced by what `relink` gives; nothing when none changes.
-std::optional<QString> relinkCss(const QString& css,
-                                 const std::function<std::optional<QString>(const QString&)>& relink)
+std::optional<QString>
+relinkCss(const QString& css, const std::function<std::optional<QString>(const QString&)>& relink)
 {
     QString result;
     qsizetype done = 0;
@@ -331,8 +331,7 @@ std::optional<LocalTarget> ResolveLocalUrl(QString url, const QString& pagePath)
 
 bool IsWithin(const QString& path, const QString& folder)
 {
-    return path == folder ||
-           path.startsWith(folder.endsWith(u'/') ? folder : folder + u'/');
+    return path == folder || path.startsWith(folder.endsWith(u'/') ? folder : folder + u'/');
 }
 
 void InitialiseXmlParser()
@@ -415,8 +414,9 @@ bool declaresXhtml(const xmlDoc* doc)
 
 } // namespace
 
-std::optional<QByteArray> RelinkPage(
-    const QByteArray& bytes, const std::function<std::optional<QString>(const QString&)>& relink)
+std::optional<QByteArray>
+RelinkPage(const QByteArray& bytes,
+           const std::function<std::optional<QString>(const QString&)>& relink)
 {
     InitialiseXmlParser();
     Parsed parsed = parse(bytes);

@@ -37,8 +37,9 @@ HtmlPage ReadHtmlPage(const QByteArray& bytes);
 // `relink` gives for it, read and written back through libxml2 in the page's own flavour
 // (HTML, or XHTML where its doctype says so); nothing when `relink` changes no url or the
 // page cannot be read whole. `relink` answers nothing for a url that stays.
-std::optional<QByteArray> RelinkPage(const QByteArray& bytes,
-                                     const std::function<std::optional<QString>(const QString&)>& relink);
+std::optional<QByteArray>
+RelinkPage(const QByteArray& bytes,
+           const std::function<std::optional<QString>(const QString&)>& relink);
 
 // How many words a text holds: the runs of characters between white space (Unicode's, a
 // no-break space among it), counted alike on a page and in the document it was made from.

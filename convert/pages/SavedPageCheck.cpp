@@ -51,8 +51,7 @@ std::optional<QString> CheckSavedPage(const QString& folder, const QString& page
     const QString folderPath = QDir::cleanPath(QDir(finalFolder).absolutePath());
     QStringList intoStaging, absolute, missing;
     for (const QString& url : page.urls) {
-        const std::optional<LocalTarget> found =
-            ResolveLocalUrl(url, folderPath + u'/' + pageName);
+        const std::optional<LocalTarget> found = ResolveLocalUrl(url, folderPath + u'/' + pageName);
         if (!found)
             continue;
         const QFileInfo target(found->path);
