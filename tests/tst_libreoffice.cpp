@@ -988,23 +988,12 @@ private Q_SLOTS:
         Form1 form(services);
         form.Form_Load();
         const QString out = m_work.filePath(QStringLiteral("window-out"));
-        QVERIFY(QDir().mkpath(out));
-        form.findChild<QLineEdit*>(QStringLiteral("Text1"))->setText(out);
         makeBadDocuments();
         for (const QString& name : {QStringLiteral("own.docx"), QStringLiteral("random.doc"),
                                     kHtmlChunkName, QStringLiteral("own.rtf")})
             form.documents().AddDocument(m_own + u'/' + name);
 
-        // A LibreOffice the user has open makes the run ask first; the test goes on.
-        if (IsWordRunning(m_engine.get()))
-            platform.prompts.messageAnswers = {MessageAnswer::Yes};
-        form.findChild<QPushButton*>(QStringLiteral("PushButton2"))->click();
-
-        QStringList boxes;
-        for (const MessageRequest& box : platform.prompts.messages) {
-            if (box.buttons == MessageButtons::Ok)
-                boxes << box.text;
-        }
+        const QStringList boxes = startInto(form, platform, out, "Option1");
         QCOMPARE(boxes.size(), 3);
         QVERIFY(boxes[0].contains(QStringLiteral("random.doc")));
         QVERIFY(boxes[0].contains(QStringLiteral("at line 144\r")));
@@ -1234,14 +1223,7 @@ private Q_SLOTS:
         for (const char* flavour : {"Option1", "Option2"}) {
             const QString out =
                 m_work.filePath(QStringLiteral("million-") + QLatin1String(flavour));
-            QVERIFY(QDir().mkpath(out));
-            form.findChild<QLineEdit*>(QStringLiteral("Text1"))->setText(out);
-            form.findChild<QRadioButton*>(QLatin1String(flavour))->setChecked(true);
-            platform.prompts.messages.clear();
-            if (IsWordRunning(m_engine.get()))
-                platform.prompts.messageAnswers = {MessageAnswer::Yes};
-            form.findChild<QPushButton*>(QStringLiteral("PushButton2"))->click();
-            QCOMPARE(platform.prompts.messages.last().text, QStringLiteral("Done."));
+            QCOMPARE(startInto(form, platform, out, flavour), QStringList{QStringLiteral("Done.")});
             QCOMPARE(CountWords(
                          ReadHtmlPage(readBytes(out + QStringLiteral("/million.htm"))).visibleText),
                      qsizetype(1'000'000));
@@ -1277,25 +1259,34 @@ private Q_SLOTS:
         for (const char* flavour : {"Option1", "Option2"}) {
             const QString out =
                 m_work.filePath(QStringLiteral("samples-") + QLatin1String(flavour));
-            QVERIFY(QDir().mkpath(out));
-            form.findChild<QLineEdit*>(QStringLiteral("Text1"))->setText(out);
-            form.findChild<QRadioButton*>(QLatin1String(flavour))->setChecked(true);
-            platform.prompts.messages.clear();
-            if (IsWordRunning(m_engine.get()))
-                platform.prompts.messageAnswers = {MessageAnswer::Yes};
-            form.findChild<QPushButton*>(QStringLiteral("PushButton2"))->click();
-            QStringList boxes;
-            for (const MessageRequest& box : platform.prompts.messages) {
-                if (box.buttons == MessageButtons::Ok)
-                    boxes << box.text;
-            }
-            QCOMPARE(boxes, QStringList{QStringLiteral("Done.")});
+            QCOMPARE(startInto(form, platform, out, flavour), QStringList{QStringLiteral("Done.")});
             shown += picturesShownWhenMoved(out);
         }
         QCOMPARE(shown, 2); // the report's picture, in each flavour
     }
 
 private:
+    // Presses Start with the list as it is, into `out` (made here) in the flavour of the
+    // option button named; returns the boxes with only OK that the run showed.
+    QStringList startInto(Form1& form, test::TestPlatform& platform, const QString& out,
+                          const char* flavour)
+    {
+        QDir().mkpath(out);
+        form.findChild<QLineEdit*>(QStringLiteral("Text1"))->setText(out);
+        form.findChild<QRadioButton*>(QLatin1String(flavour))->setChecked(true);
+        platform.prompts.messages.clear();
+        // A LibreOffice the user has open makes the run ask first; the test goes on.
+        if (IsWordRunning(m_engine.get()))
+            platform.prompts.messageAnswers = {MessageAnswer::Yes};
+        form.findChild<QPushButton*>(QStringLiteral("PushButton2"))->click();
+        QStringList boxes;
+        for (const MessageRequest& box : platform.prompts.messages) {
+            if (box.buttons == MessageButtons::Ok)
+                boxes << box.text;
+        }
+        return boxes;
+    }
+
     // Moves a folder of pages elsewhere and opens each of them in the browser there: every
     // picture must load. Returns how many did.
     int picturesShownWhenMoved(const QString& folder)

@@ -17,12 +17,13 @@ common=(-std=c++20 -Wall -Wextra -Werror -I. -DUNICODE -D_UNICODE)
 flags=("${common[@]}" -O1 -static)
 libs=(-lole32 -loleaut32 -luuid)
 
-# The Windows program's sources: everything but the Linux engine and the POSIX calls.
+# The Windows program's sources: everything but the Linux engine, its pages and the POSIX
+# calls.
 qt=$(pkg-config --variable=includedir Qt6Core)
 mkdir -p "$out/generated"
 sed 's/@[A-Z_]*@/-/g' app/BuildConfig.h.in >"$out/generated/BuildConfig.h"
 find app convert doclist shell ui -name '*.cpp' -not -name '*_posix.cpp' \
-    -not -path 'convert/libreoffice/*' -print0 | sort -z |
+    -not -path 'convert/libreoffice/*' -not -path 'convert/pages/*' -print0 | sort -z |
     xargs -0 -n1 -P"$(nproc)" "$cxx" "${common[@]}" -fsyntax-only \
         -DQT_NO_KEYWORDS -DQT_NO_CAST_FROM_ASCII -I"$out/generated" \
         -isystem "$qt" -isystem "$qt/QtCore" -isystem "$qt/QtGui" -isystem "$qt/QtWidgets"
