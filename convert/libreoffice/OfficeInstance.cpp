@@ -39,9 +39,9 @@ const QString kHtmlFilter = QStringLiteral("HTML (StarWriter)");
 const QString kFilteredOptions = QStringLiteral("XHTML");
 
 // The words of the text the office loaded: its body and tables, as its plain-text filter
-// writes them into a file of the instance's own (in one pass, with no object per word), read
-// and counted here. (Its text is not fetched across the bridge: a string with an unpaired
-// surrogate, as a damaged .doc or .rtf can hold, ends the bridge that would carry it; the
+// writes them into a file of the instance's own (in one pass, with no object per word),
+// counted here as the page's are. (Its text is not fetched across the bridge: a string with an
+// unpaired surrogate, as a damaged .doc or .rtf can hold, ends the bridge that would carry it; the
 // office's own encoder writes a replacement instead.)
 std::optional<qsizetype> loadedWords(const Reference<css::lang::XComponent>& document,
                                      const QString& file)
@@ -57,21 +57,9 @@ std::optional<qsizetype> loadedWords(const Reference<css::lang::XComponent>& doc
                         property("FilterOptions", Any(toOU(QStringLiteral("UTF8,LF")))),
                         property("Overwrite", Any(true))}));
         QFile text(file);
-        if (text.open(QIODevice::ReadOnly)) {
-            QStringDecoder decoder(QStringConverter::Utf8);
-            qsizetype count = 0;
-            bool inWord = false;
-            // In pieces, so that a long document is never held twice.
-            while (!text.atEnd()) {
-                const QString piece = decoder.decode(text.read(1 << 20));
-                for (const QChar c : piece) {
-                    const bool space = c.isSpace();
-                    count += !space && !inWord;
-                    inWord = !space;
-                }
-            }
-            words = count;
-        }
+        if (text.open(QIODevice::ReadOnly))
+            words =
+                CountWords(QString(QStringDecoder(QStringConverter::Utf8).decode(text.readAll())));
     } catch (const css::lang::DisposedException&) {
         QFile::remove(file);
         throw; // the office stopped: the call says so

@@ -426,18 +426,14 @@ RelinkPage(const QByteArray& bytes,
         parsed.declaredEncoding.isEmpty() ? QByteArray("UTF-8") : parsed.declaredEncoding;
     // An XHTML page stays XHTML (empty elements closed, no declaration where it had none).
     const bool xhtml = declaresXhtml(parsed.doc.get());
-    bool declared = false;
-    for (const xmlNode* node = parsed.doc->children; node; node = node->next)
-        declared = declared || (node->type == XML_PI_NODE && named(node, "xml"));
+    xmlNode* declaration = parsed.doc->children;
+    while (declaration && !(declaration->type == XML_PI_NODE && named(declaration, "xml")))
+        declaration = declaration->next;
+    const bool declared = declaration != nullptr;
     if (xhtml && declared) {
         // Written anew by the serialiser below.
-        for (xmlNode* node = parsed.doc->children; node; node = node->next) {
-            if (node->type == XML_PI_NODE && named(node, "xml")) {
-                xmlUnlinkNode(node);
-                xmlFreeNode(node);
-                break;
-            }
-        }
+        xmlUnlinkNode(declaration);
+        xmlFreeNode(declaration);
     }
     const int options =
         xhtml ? (XML_SAVE_XHTML | (declared ? 0 : XML_SAVE_NO_DECL)) : XML_SAVE_AS_HTML;

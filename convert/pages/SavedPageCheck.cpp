@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStringDecoder>
 
 #include <algorithm>
@@ -29,10 +30,15 @@ std::optional<QString> CheckSavedPage(const QString& folder, const QString& page
     if (!file.open(QIODevice::ReadOnly))
         return QStringLiteral("the page %1 was not written").arg(pageName);
     const QByteArray bytes = file.readAll();
+    return CheckPage(bytes, ReadHtmlPage(bytes), folder, pageName, finalFolder, shownWords);
+}
+
+std::optional<QString> CheckPage(const QByteArray& bytes, const HtmlPage& page,
+                                 const QString& folder, const QString& pageName,
+                                 const QString& finalFolder, std::optional<qsizetype>* shownWords)
+{
     if (bytes.isEmpty())
         return QStringLiteral("the page %1 is empty").arg(pageName);
-
-    const HtmlPage page = ReadHtmlPage(bytes);
     if (shownWords)
         *shownWords = page.whole ? std::optional(CountWords(page.visibleText)) : std::nullopt;
     // What the writer uses unless told otherwise.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "convert/pages/HtmlPage.h"
+
 #include <QString>
 
 #include <optional>
@@ -33,5 +35,9 @@ std::optional<qsizetype> LostWords(const DocumentWords& words, qsizetype shown);
 std::optional<QString> CheckSavedPage(const QString& folder, const QString& pageName,
                                       const QString& finalFolder,
                                       std::optional<qsizetype>* shownWords = nullptr);
+// The same for a page already read: its bytes, and the page they hold.
+std::optional<QString> CheckPage(const QByteArray& bytes, const HtmlPage& page,
+                                 const QString& folder, const QString& pageName,
+                                 const QString& finalFolder, std::optional<qsizetype>* shownWords);
 
 } // namespace docuflume

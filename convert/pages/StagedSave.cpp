@@ -14,6 +14,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 
@@ -173,33 +174,43 @@ std::optional<QString> relinked(const QString& url, const QString& staging, cons
     return now == url ? std::nullopt : std::optional(now);
 }
 
-void relinkStagedPage(const QString& staging, const QString& target)
-{
-    const QFileInfo output(target);
-    QFile page(QDir(staging).filePath(output.fileName()));
-    if (!page.open(QIODevice::ReadOnly))
-        return; // the check says so
-    const QString stagingPath = QDir::cleanPath(QDir(staging).absolutePath());
-    const QString folder = QDir::cleanPath(output.absolutePath());
-    const std::optional<QByteArray> relinkedPage =
-        RelinkPage(page.readAll(), [&](const QString& url) {
-            return relinked(url, stagingPath, folder, output.fileName());
-        });
-    page.close();
-    if (relinkedPage && page.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        page.write(*relinkedPage);
-}
-
 } // namespace
 
 std::optional<PageProblem> SettleStagedPage(const QString& staging, const QString& target,
                                             const QString& writer, const DocumentWords* words)
 {
-    relinkStagedPage(staging, target);
     const QFileInfo output(target);
+    const QString folder = QDir::cleanPath(output.absolutePath());
+    QFile file(QDir(staging).filePath(output.fileName()));
     std::optional<qsizetype> shown;
-    if (const auto problem =
-            CheckSavedPage(staging, output.fileName(), output.absoluteDir().path(), &shown))
+    std::optional<QString> problem;
+    if (!file.open(QIODevice::ReadOnly)) {
+        problem = QStringLiteral("the page %1 was not written").arg(output.fileName());
+    } else {
+        QByteArray bytes = file.readAll();
+        file.close();
+        HtmlPage page = ReadHtmlPage(bytes);
+        const QString stagingPath = QDir::cleanPath(QDir(staging).absolutePath());
+        const auto relink = [&](const QString& url) {
+            return relinked(url, stagingPath, folder, output.fileName());
+        };
+        // Written back, and read again, only when a link changes (a linked picture).
+        if (std::any_of(page.urls.cbegin(), page.urls.cend(),
+                        [&](const QString& url) { return relink(url).has_value(); })) {
+            if (std::optional<QByteArray> relinkedPage = RelinkPage(bytes, relink)) {
+                if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+                    file.write(*relinkedPage) != relinkedPage->size() || !file.flush())
+                    problem = QStringLiteral("the page %1 could not be written again")
+                                  .arg(output.fileName());
+                file.close();
+                bytes = std::move(*relinkedPage);
+                page = ReadHtmlPage(bytes);
+            }
+        }
+        if (!problem)
+            problem = CheckPage(bytes, page, staging, output.fileName(), folder, &shown);
+    }
+    if (problem)
         return PageProblem{QStringLiteral("%1 did not save %2 soundly: %3.")
                                .arg(writer, output.fileName(), *problem)};
     // A page that could not be read whole is not judged by the part that was.

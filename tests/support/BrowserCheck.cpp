@@ -44,11 +44,6 @@ window.addEventListener('load', () => {
 });
 )";
 
-QString htmlEscaped(const QString& text)
-{
-    return text.toHtmlEscaped();
-}
-
 } // namespace
 
 QString FindBrowser()
@@ -72,11 +67,11 @@ std::optional<QMap<QString, PagePictures>> PicturesInBrowser(const QStringList& 
     QTemporaryDir work;
     QString harness = QStringLiteral("<!DOCTYPE html><html><body>\n");
     for (const QString& page : pages)
-        harness +=
-            QStringLiteral("<iframe data-page=\"%1\" src=\"%2\"></iframe>\n")
-                .arg(htmlEscaped(page),
-                     htmlEscaped(QString::fromLatin1(
-                         QUrl::fromLocalFile(QFileInfo(page).absoluteFilePath()).toEncoded())));
+        harness += QStringLiteral("<iframe data-page=\"%1\" src=\"%2\"></iframe>\n")
+                       .arg(page.toHtmlEscaped(),
+                            QString::fromLatin1(
+                                QUrl::fromLocalFile(QFileInfo(page).absoluteFilePath()).toEncoded())
+                                .toHtmlEscaped());
     harness += QStringLiteral("<script>") + QLatin1String(kHarnessScript) +
                QStringLiteral("</script></body></html>\n");
     const QString harnessPath = work.filePath(QStringLiteral("harness.html"));
