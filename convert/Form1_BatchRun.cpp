@@ -1,9 +1,11 @@
 // The Start button of the main window: the batch conversion run.
 
 #include "convert/ExportDocument.h"
+#include "convert/PageNames.h"
 #include "convert/WordInstance.h"
 #include "doclist/DocumentList.h"
 #include "shell/ErrorTrap.h"
+#include "shell/FileSystem.h"
 #include "shell/PathHelpers.h"
 #include "shell/Yield.h"
 #include "ui/Form1.h"
@@ -17,8 +19,10 @@ namespace docuflume {
 namespace {
 
 // Tells the engine what the run converts next, as the list and the options stand now: the
-// entry at its turn and those after it, as many as the engine converts ahead.
-void PlanAhead(WordAutomation* word, const DocumentList& documents, int from, const QString& folder,
+// entry at its turn (whose page is `page`) and those after it, as many as the engine converts
+// ahead, each under the name its turn will give it.
+void PlanAhead(WordAutomation* word, const DocumentList& documents, int from, const QString& page,
+               PageNames names, const QString& folder,
                const std::optional<int>& fileFormat) noexcept
 {
     const int wanted = word ? word->aheadCapacity() : 0;
@@ -29,7 +33,8 @@ void PlanAhead(WordAutomation* word, const DocumentList& documents, int from, co
         for (int k = from; fileFormat && k <= documents.DocumentCount() && next.size() < wanted;
              ++k) {
             const QString source = documents.DocumentText(k);
-            next.append({source, HtmlOutputPath(folder, source), *fileFormat});
+            next.append({source, k == from ? page : names.claim(HtmlOutputPath(folder, source)),
+                         *fileFormat});
         }
     } catch (...) {
         // A plan is only a saving; each entry is converted at its turn in any case.
@@ -59,6 +64,7 @@ void Form1::PushButton2_Click()
         // The user chose not to go on while the word processor is open.
     } else {
         std::optional<BatchScope> batch(std::in_place, m_platform.automation);
+        PageNames pages(fs::namesIgnoreCase);
         const int count = line.value(
             110, [&] { return m_documents->DocumentCount(); }, 0);
         for (int i = 1; i <= count; ++i) {
@@ -95,7 +101,10 @@ void Form1::PushButton2_Click()
             });
             line(138, [&] { outputPath = Text1->text() + kSeparator + outputName; });
             line(140, [&] { outputPath = CollapseDoubleBackslashes(outputPath); });
-            PlanAhead(m_platform.automation, *m_documents, i, Text1->text(), SelectedFileFormat());
+            // A name an earlier document of this run has taken goes to "name (2).htm", ...
+            line(141, [&] { outputPath = pages.claim(outputPath); });
+            PlanAhead(m_platform.automation, *m_documents, i, outputPath, pages, Text1->text(),
+                      SelectedFileFormat());
             line(142, [&] { setMousePointer(PointerHourglass); });
             line(144, [&] {
                 ExportDocument(

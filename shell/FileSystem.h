@@ -40,6 +40,11 @@ QStringList listOpenableFiles(const QString& folder,
 // True when both paths name one and the same existing file, by any name or link.
 bool sameFile(const QString& first, const QString& second);
 
+// True when the file system of `folder` takes two names that differ only in case for one
+// and the same file (FAT, NTFS, a case-folding ext4 folder). Decided from the folder itself
+// where it can be; false when the folder cannot be read.
+bool namesIgnoreCase(const QString& folder);
+
 // One entry of a folder listing: its name, an identity that tells two names for the same
 // folder (links) apart from two folders, and its attributes as GetAttr gives them.
 struct Subfolder

@@ -2,6 +2,7 @@
 
 #include "shell/Failure.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -170,6 +171,76 @@ bool sameFile(const QString& first, const QString& second)
     };
     return a && b && ::stat(a->constData(), &infoA) == 0 && ::stat(b->constData(), &infoB) == 0 &&
            infoA.st_dev == infoB.st_dev && infoA.st_ino == infoB.st_ino;
+}
+
+namespace {
+
+QByteArray swappedCase(QByteArray name)
+{
+    for (char& c : name) {
+        if (c >= 'a' && c <= 'z')
+            c = char(c - 'a' + 'A');
+        else if (c >= 'A' && c <= 'Z')
+            c = char(c - 'A' + 'a');
+    }
+    return name;
+}
+
+// Whether `name` in the folder is found under its other case too: the same entry, another
+// one, or none; nothing when the entry itself cannot be read.
+std::optional<bool> foundUnderOtherCase(int folder, const QByteArray& name)
+{
+    struct stat own
+    {
+    };
+    struct stat other
+    {
+    };
+    if (::fstatat(folder, name.constData(), &own, AT_SYMLINK_NOFOLLOW) != 0)
+        return std::nullopt;
+    if (::fstatat(folder, swappedCase(name).constData(), &other, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno == ENOENT ? std::optional<bool>(false) : std::nullopt;
+    return own.st_dev == other.st_dev && own.st_ino == other.st_ino;
+}
+
+} // namespace
+
+bool namesIgnoreCase(const QString& folder)
+{
+    const auto native = nativePath(withoutTrailingSeparators(folder));
+    if (!native)
+        return false;
+    const int fd = ::open(native->constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    std::optional<bool> answer;
+    // The folder's own entries tell, without writing anything...
+    if (DIR* dir = ::fdopendir(::dup(fd))) {
+        int tried = 0;
+        while (const dirent* entry = ::readdir(dir)) {
+            const QByteArray name(entry->d_name);
+            if (swappedCase(name) == name)
+                continue;
+            answer = foundUnderOtherCase(fd, name);
+            if (answer || ++tried == 64)
+                break;
+        }
+        ::closedir(dir);
+    }
+    // ...else a probe of ours, removed at once.
+    if (!answer) {
+        const QByteArray probe = ".docuflume-case-probe-" + QByteArray::number(::getpid()) + '-' +
+                                 QByteArray::number(quint64(QDateTime::currentMSecsSinceEpoch()));
+        const int file =
+            ::openat(fd, probe.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (file >= 0) {
+            ::close(file);
+            answer = foundUnderOtherCase(fd, probe);
+            ::unlinkat(fd, probe.constData(), 0);
+        }
+    }
+    ::close(fd);
+    return answer.value_or(false);
 }
 
 QList<Subfolder> listSubfolders(const QString& folder)

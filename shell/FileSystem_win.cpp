@@ -118,6 +118,23 @@ bool sameFile(const QString& first, const QString& second)
            a.compare(QFileInfo(second).canonicalFilePath(), Qt::CaseInsensitive) == 0;
 }
 
+bool namesIgnoreCase(const QString& folder)
+{
+    // Windows ignores case but in folders marked case-sensitive (for Linux programs).
+    constexpr ULONG kCaseSensitiveFolder = 0x1; // FILE_CS_FLAG_CASE_SENSITIVE_DIR
+    const HANDLE handle =
+        ::CreateFileW(reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(folder).utf16()), 0,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return true;
+    FILE_CASE_SENSITIVE_INFO info{};
+    const bool read =
+        ::GetFileInformationByHandleEx(handle, FileCaseSensitiveInfo, &info, sizeof info);
+    ::CloseHandle(handle);
+    return !(read && (info.Flags & kCaseSensitiveFolder));
+}
+
 QList<Subfolder> listSubfolders(const QString& folder)
 {
     QList<Subfolder> folders;

@@ -244,6 +244,24 @@ private Q_SLOTS:
         ::unlink(raw.constData()); // a name QTemporaryDir could not remove either
     }
 
+    // Read from the folder's own entries, or from a probe of ours that is gone at once. (A
+    // hard link under the other case stands in for a file system that ignores case.)
+    void caseOfNamesFromTheFolder()
+    {
+        QVERIFY(!fs::namesIgnoreCase(m_dir->path()));
+        QVERIFY(
+            QDir(m_dir->path()).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+        QVERIFY(!fs::namesIgnoreCase(path("missing")));
+        touchFile(path("a.txt"));
+        touchFile(path("A.TXT"));
+        QVERIFY(!fs::namesIgnoreCase(m_dir->path()));
+        QVERIFY(QFile::remove(path("A.TXT")));
+        QCOMPARE(::link(QFile::encodeName(path("a.txt")).constData(),
+                        QFile::encodeName(path("A.TXT")).constData()),
+                 0);
+        QVERIFY(fs::namesIgnoreCase(m_dir->path() + u'/'));
+    }
+
     void walkPassesOverUnreadableFolders()
     {
         for (const char* folder : {"A/B", "A/C"})

@@ -10,6 +10,7 @@
 #include "convert/pages/PackageWords.h"
 #include "doclist/DocumentList.h"
 #include "shell/Failure.h"
+#include "shell/FileSystem.h"
 #include "support/BrowserCheck.h"
 #include "support/TestFiles.h"
 #include "support/TestPlatform.h"
@@ -230,6 +231,29 @@ void writeWordPackage(const QString& path, const QString& body, const QList<Extr
         QVERIFY(source && zip_file_add(zip, name.constData(), source, ZIP_FL_ENC_UTF_8) >= 0);
     }
     QCOMPARE(zip_close(zip), 0);
+}
+
+// A paragraph holding one picture, the package's part extra0.
+const QString kPictureParagraph =
+    QStringLiteral("<w:p><w:r><w:drawing><wp:inline><wp:extent cx=\"457200\" cy=\"457200\"/>"
+                   "<wp:docPr id=\"1\" name=\"red\"/><a:graphic><a:graphicData "
+                   "uri=\"http://schemas.openxmlformats.org/drawingml/2006/picture\"><pic:pic>"
+                   "<pic:nvPicPr><pic:cNvPr id=\"1\" name=\"red.png\"/><pic:cNvPicPr/>"
+                   "</pic:nvPicPr><pic:blipFill><a:blip r:embed=\"extra0\"/><a:stretch>"
+                   "<a:fillRect/></a:stretch></pic:blipFill><pic:spPr><a:xfrm><a:off x=\"0\" "
+                   "y=\"0\"/><a:ext cx=\"457200\" cy=\"457200\"/></a:xfrm><a:prstGeom "
+                   "prst=\"rect\"/></pic:spPr></pic:pic></a:graphicData></a:graphic>"
+                   "</wp:inline></w:drawing></w:r></w:p>");
+
+// The picture of kPictureParagraph, in the colour given.
+ExtraPart redPicture(QColor colour = Qt::red)
+{
+    QBuffer png;
+    QImage picture(16, 16, QImage::Format_RGB32);
+    picture.fill(colour);
+    picture.save(&png, "PNG");
+    return {QStringLiteral("media/red.png"), QStringLiteral("image/png"), QStringLiteral("image"),
+            png.data()};
 }
 
 // A document whose body is a chunk of HTML, which LibreOffice does not import.
@@ -757,24 +781,8 @@ private Q_SLOTS:
                              "vnd.openxmlformats-officedocument.wordprocessingml.document"),
                          QStringLiteral("aFChunk"), readBytes(included)}
             << QStringLiteral("Text of an included document, shown in its place.") << QString();
-        QBuffer png;
-        QImage red(16, 16, QImage::Format_RGB32);
-        red.fill(Qt::red);
-        red.save(&png, "PNG");
         QTest::newRow("pictures only")
-            << QStringLiteral(
-                   "<w:p><w:r><w:drawing><wp:inline><wp:extent cx=\"457200\" cy=\"457200\"/>"
-                   "<wp:docPr id=\"1\" name=\"red\"/><a:graphic><a:graphicData "
-                   "uri=\"http://schemas.openxmlformats.org/drawingml/2006/picture\"><pic:pic>"
-                   "<pic:nvPicPr><pic:cNvPr id=\"1\" name=\"red.png\"/><pic:cNvPicPr/>"
-                   "</pic:nvPicPr><pic:blipFill><a:blip r:embed=\"extra0\"/><a:stretch>"
-                   "<a:fillRect/></a:stretch></pic:blipFill><pic:spPr><a:xfrm><a:off x=\"0\" "
-                   "y=\"0\"/><a:ext cx=\"457200\" cy=\"457200\"/></a:xfrm><a:prstGeom "
-                   "prst=\"rect\"/></pic:spPr></pic:pic></a:graphicData></a:graphic>"
-                   "</wp:inline></w:drawing></w:r></w:p>")
-            << ExtraPart{QStringLiteral("media/red.png"), QStringLiteral("image/png"),
-                         QStringLiteral("image"), png.data()}
-            << QString() << QString();
+            << kPictureParagraph << redPicture() << QString() << QString();
         QTest::newRow("empty") << QStringLiteral("<w:p/>") << ExtraPart() << QString() << QString();
         // Its text is not the body's, which is all the office's own count sees.
         QTest::newRow("text box only")
@@ -1005,6 +1013,93 @@ private Q_SLOTS:
         QVERIFY(readAll(out + QStringLiteral("/own.htm")).simplified().contains(kOwnText));
         QVERIFY(!QFile::exists(out + QStringLiteral("/random.htm")));
         QVERIFY(!QFile::exists(out + QStringLiteral("/html-chunk.htm")));
+    }
+
+    // Namesakes of one run each keep a page of their own, with their own text and pictures:
+    // the first its name, the later ones "name (2).htm" and on, in the list's order, whether
+    // or not the earlier ones converted; alike with converting ahead on and off. Each source
+    // is "folder/file"; a page of "" marks a document that fails.
+    void namesakesKeepTheirPages_data()
+    {
+        QTest::addColumn<QStringList>("sources");
+        QTest::addColumn<QStringList>("pages");
+        QTest::addColumn<int>("ahead");
+        const bool ignoresCase = fs::namesIgnoreCase(m_work.path());
+        for (const int ahead : {0, 2}) {
+            QTest::addRow("two folders, ahead %d", ahead)
+                << QStringList{"a/report.docx", "b/report.docx"}
+                << QStringList{"report.htm", "report (2).htm"} << ahead;
+            QTest::addRow("two extensions, ahead %d", ahead)
+                << QStringList{"c/same.docx", "c/same.doc"}
+                << QStringList{"same.htm", "same (2).htm"} << ahead;
+            QTest::addRow("case, ahead %d", ahead)
+                << QStringList{"d/Case.docx", "e/case.docx"}
+                << QStringList{"Case.htm", ignoresCase ? "case (2).htm" : "case.htm"} << ahead;
+            QTest::addRow("three of a kind, ahead %d", ahead)
+                << QStringList{"f/three.docx", "g/three.rtf", "h/three.docx"}
+                << QStringList{"three.htm", "three (2).htm", "three (3).htm"} << ahead;
+            QTest::addRow("the first fails, ahead %d", ahead)
+                << QStringList{"i/broken.docx", "j/broken.docx", "k/broken.docx"}
+                << QStringList{"", "broken (2).htm", "broken (3).htm"} << ahead;
+        }
+    }
+
+    void namesakesKeepTheirPages()
+    {
+        QFETCH(QStringList, sources);
+        QFETCH(QStringList, pages);
+        QFETCH(int, ahead);
+        const QString root =
+            m_work.filePath(QStringLiteral("namesakes/") + QTest::currentDataTag());
+        const auto text = [](qsizetype k) {
+            return QStringLiteral("Words of document %1 here").arg(k);
+        };
+        test::TestPlatform platform;
+        Platform services = platform.services();
+        LibreOfficeOptions options;
+        options.profileRoot = m_work.filePath(QStringLiteral("namesake-profiles"));
+        options.aheadInstances = ahead;
+        const auto engine = makeLibreOfficeAutomation(options);
+        services.automation = engine.get();
+        Form1 form(services);
+        form.Form_Load();
+        for (qsizetype k = 0; k < sources.size(); ++k) {
+            const QString path = root + u'/' + sources[k];
+            QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
+            if (pages[k].isEmpty())
+                touchFile(path, "PK\x03\x04 not a package");
+            else if (path.endsWith(QLatin1String(".doc")))
+                QVERIFY(QFile::copy(m_own + QStringLiteral("/own.doc"), path));
+            else if (path.endsWith(QLatin1String(".rtf")))
+                touchFile(path, "{\\rtf1\\ansi{\\pard " + text(k).toLatin1() + "\\par}}");
+            else
+                writeWordPackage(
+                    path,
+                    QStringLiteral("<w:p><w:r><w:t>%1</w:t></w:r></w:p>").arg(text(k)) +
+                        kPictureParagraph,
+                    {redPicture(QColor::fromHsv(int(k) * 60, 255, 255))});
+            form.documents().AddDocument(path);
+        }
+        const QString out = root + QStringLiteral("/out");
+        const QStringList boxes = startInto(form, platform, out, "Option2");
+        QCOMPARE(boxes.size(), pages.count(QString()) + 1);
+        QCOMPARE(boxes.last(), QStringLiteral("Done."));
+
+        QStringList expected;
+        for (qsizetype k = 0; k < sources.size(); ++k) {
+            if (pages[k].isEmpty())
+                continue;
+            expected << pages[k];
+            const QString page = out + u'/' + pages[k];
+            const QString shown = ReadHtmlPage(readBytes(page)).visibleText.simplified();
+            QVERIFY2(
+                shown.contains(sources[k].endsWith(QLatin1String(".doc")) ? kOwnText : text(k)),
+                qPrintable(pages[k] + u':' + shown));
+            if (sources[k].endsWith(QLatin1String(".docx")))
+                QCOMPARE(picturesThatLoad(page), 1);
+        }
+        expected.sort();
+        QCOMPARE(QDir(out).entryList({QStringLiteral("*.htm")}, QDir::Files, QDir::Name), expected);
     }
 
     // A run converting ahead writes exactly what a run converting each document at its turn

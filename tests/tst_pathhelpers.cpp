@@ -1,5 +1,6 @@
 // The pure path functions, each row run once with "\" and once with "/" as separator.
 
+#include "convert/PageNames.h"
 #include "shell/PathHelpers.h"
 
 #include <QTest>
@@ -125,6 +126,41 @@ private Q_SLOTS:
             QStringLiteral("a\\\\b/c"));
         QCOMPARE(CollapseDoubleBackslashes(QStringLiteral("a\\\\b//c"), u'\\'),
                  QStringLiteral("a\\b//c"));
+    }
+
+    // The pages of one run, in the list's order, where the folder's names do or do not
+    // ignore case.
+    void pageNames_data()
+    {
+        QTest::addColumn<bool>("ignoresCase");
+        QTest::addColumn<QStringList>("paths");
+        QTest::addColumn<QStringList>("pages");
+        QTest::newRow("namesakes") << false << QStringList{"/o/r.htm", "/o/r.htm", "/o/r.htm"}
+                                   << QStringList{"/o/r.htm", "/o/r (2).htm", "/o/r (3).htm"};
+        QTest::newRow("a name like a renamed one")
+            << false << QStringList{"/o/r (2).htm", "/o/r.htm", "/o/r.htm"}
+            << QStringList{"/o/r (2).htm", "/o/r.htm", "/o/r (3).htm"};
+        QTest::newRow("case kept apart")
+            << false << QStringList{"/o/R.htm", "/o/r.htm"} << QStringList{"/o/R.htm", "/o/r.htm"};
+        QTest::newRow("case ignored") << true << QStringList{"/o/Ä.htm", "/o/ä.htm", "/o/ä.HTM"}
+                                      << QStringList{"/o/Ä.htm", "/o/ä (2).htm", "/o/ä (3).HTM"};
+        QTest::newRow("one folder spelled twice")
+            << false << QStringList{"/o/r.htm", "/o//r.htm", "/p/r.htm"}
+            << QStringList{"/o/r.htm", "/o//r (2).htm", "/p/r.htm"};
+        QTest::newRow("only an extension")
+            << false << QStringList{"/o/.htm", "/o/.htm"} << QStringList{"/o/.htm", "/o/ (2).htm"};
+    }
+
+    void pageNames()
+    {
+        QFETCH(bool, ignoresCase);
+        QFETCH(QStringList, paths);
+        QFETCH(QStringList, pages);
+        PageNames names([&](const QString&) { return ignoresCase; });
+        QStringList claimed;
+        for (const QString& path : paths)
+            claimed << names.claim(path);
+        QCOMPARE(claimed, pages);
     }
 
     void wildcard_data()
