@@ -17,8 +17,8 @@
 //     BENCH_AHEAD=K bench_convert   the engine with K converting ahead only, beside the
 //                                   command line (to read its log, say)
 //     bench_convert --long          generated .docx files of 50,000, 500,000 and 1,000,000
-//                                   words, each converted once by the engine (both flavours)
-//                                   and once by the command line (seeded), timed
+//                                   words, each converted three times by the engine (both
+//                                   flavours) and by the command line (seeded): medians
 
 #include "convert/ExportDocument.h"
 #include "convert/libreoffice/LibreOfficeAutomation.h"
@@ -361,8 +361,8 @@ void benchLong(const office::Installation& installation)
             engine.get(), [format] { return std::optional<int>(format); }, document,
             HtmlOutputPath(out, document));
     };
-    std::printf("\nlong documents, one conversion each (seconds; the engine over the command "
-                "line):\n");
+    std::printf("\nlong documents, median of three conversions each (seconds; the engine over "
+                "the command line):\n");
     QList<int> sizes = {50'000, 500'000, 1'000'000};
     // BENCH_WORDS=N: a document of N words only.
     if (const int only = qEnvironmentVariableIntValue("BENCH_WORDS"); only > 0)
@@ -378,21 +378,28 @@ void benchLong(const office::Installation& installation)
             runOffice(soffice, seeded + QStringList{document});
             convert(document, HtmlNormal);
         }
-        QElapsedTimer timer;
-        timer.start();
-        runOffice(soffice, seeded + QStringList{document});
-        const double cli = timer.nsecsElapsed() / 1e9;
-        double engineSeconds[2] = {0, 0};
-        for (const int format : {int(HtmlNormal), int(HtmlFiltered)}) {
-            timer.restart();
-            try {
-                convert(document, format);
-            } catch (const Failure& failure) {
-                std::fprintf(stderr, "  %s: %s\n", qPrintable(QFileInfo(document).fileName()),
-                             qPrintable(failure.description()));
+        // Three rounds, the sides taken in turn; the median of each side is shown.
+        QList<double> times[3]; // command line, Normal, Filtered
+        for (int round = 0; round < 3; ++round) {
+            QElapsedTimer timer;
+            timer.start();
+            runOffice(soffice, seeded + QStringList{document});
+            times[0] << timer.nsecsElapsed() / 1e9;
+            for (const int format : {int(HtmlNormal), int(HtmlFiltered)}) {
+                timer.restart();
+                try {
+                    convert(document, format);
+                } catch (const Failure& failure) {
+                    std::fprintf(stderr, "  %s: %s\n", qPrintable(QFileInfo(document).fileName()),
+                                 qPrintable(failure.description()));
+                }
+                times[format == HtmlFiltered ? 2 : 1] << timer.nsecsElapsed() / 1e9;
             }
-            engineSeconds[format == HtmlFiltered] = timer.nsecsElapsed() / 1e9;
         }
+        for (QList<double>& side : times)
+            std::sort(side.begin(), side.end());
+        const double cli = times[0][1];
+        const double engineSeconds[2] = {times[1][1], times[2][1]};
         std::printf("  %9d words (%6lld KB): command line %6.2f s, engine Normal %6.2f s "
                     "(%4.2f x), Filtered %6.2f s (%4.2f x)\n",
                     words, QFileInfo(document).size() >> 10, cli, engineSeconds[0],

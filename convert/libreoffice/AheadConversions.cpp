@@ -169,7 +169,7 @@ void AheadConversions::convert(Job& job, std::unique_ptr<OfficeProcess> process)
         job.watchdog.arm(process->pid(), kStartLimit);
         ReadyInstance ready;
         try {
-            ready.desktop = reachDesktop(m_pool.installation(), *process, false);
+            ready.office = reachOffice(m_pool.installation(), *process, false);
         } catch (const Failure&) {
             job.watchdog.disarm();
             throw;

@@ -34,10 +34,10 @@ InstancePool::~InstancePool()
 InstancePool::Spare::~Spare()
 {
     // Stopping the process ends the thread's calls into it; then both are gone.
-    if (desktop.valid()) {
-        if (desktop.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
+    if (office.valid()) {
+        if (office.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
             process->stop();
-        desktop.wait();
+        office.wait();
     }
 }
 
@@ -54,8 +54,8 @@ ReadyInstance InstancePool::take()
     ReadyInstance ready;
     if (const std::unique_ptr<Spare> spare = std::move(m_spare)) {
         try {
-            if (spare->desktop.wait_for(kStartLimit) == std::future_status::ready) {
-                ready.desktop = spare->desktop.get();
+            if (spare->office.wait_for(kStartLimit) == std::future_status::ready) {
+                ready.office = spare->office.get();
                 ready.process = std::move(spare->process);
             }
         } catch (const Failure&) {
@@ -79,7 +79,7 @@ ReadyInstance InstancePool::startNow()
     // readied ahead is waited for with a limit, and stopped when it misses it.)
     m_watchdog.arm(ready.process->pid(), kStartLimit);
     try {
-        ready.desktop = reachDesktop(m_installation, *ready.process, false);
+        ready.office = reachOffice(m_installation, *ready.process, false);
     } catch (const Failure&) {
         if (!m_watchdog.disarm())
             throw;
@@ -99,8 +99,8 @@ void InstancePool::startSpare()
         auto spare = std::make_unique<Spare>();
         spare->process = launch();
         OfficeProcess* process = spare->process.get();
-        spare->desktop = std::async(std::launch::async, [this, process] {
-            return reachDesktop(m_installation, *process, true);
+        spare->office = std::async(std::launch::async, [this, process] {
+            return reachOffice(m_installation, *process, true);
         });
         m_spare = std::move(spare);
     } catch (const Failure&) {

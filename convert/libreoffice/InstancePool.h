@@ -15,11 +15,11 @@ namespace docuflume::office {
 
 class Watchdog;
 
-// A started office and its desktop, ready for documents.
+// A started office, reached and ready for documents.
 struct ReadyInstance
 {
     std::unique_ptr<OfficeProcess> process;
-    css::uno::Reference<css::frame::XDesktop2> desktop;
+    RemoteOffice office;
 };
 
 // Starts the engine's instances, a fresh one for every document, and collects those that
@@ -74,7 +74,7 @@ private:
     struct Spare
     {
         std::unique_ptr<OfficeProcess> process;
-        std::future<css::uno::Reference<css::frame::XDesktop2>> desktop;
+        std::future<RemoteOffice> office;
         ~Spare();
     };
 

@@ -52,7 +52,7 @@ private:
     void forget();
 
     std::unique_ptr<OfficeProcess> m_process;
-    css::uno::Reference<css::frame::XDesktop2> m_desktop;
+    RemoteOffice m_office;
     const InstanceLimits m_limits;
     Watchdog& m_watchdog;
     StagingLedger* const m_ledger;

@@ -165,11 +165,11 @@ DecliningHandler makeDecliningHandler()
     return {new Decliner(asked), asked};
 }
 
-Reference<css::frame::XDesktop2> reachDesktop(const Installation& installation,
-                                              OfficeProcess& process, bool warm)
+RemoteOffice reachOffice(const Installation& installation, OfficeProcess& process, bool warm)
 {
     try {
-        const auto desktop = css::frame::Desktop::create(connect(installation, process));
+        const auto context = connect(installation, process);
+        const auto desktop = css::frame::Desktop::create(context);
         if (warm) {
             // The first document an office opens pays for loading the word processor
             // itself; an empty one, opened and closed here, takes that cost ahead of time.
@@ -181,7 +181,7 @@ Reference<css::frame::XDesktop2> reachDesktop(const Installation& installation,
             if (closeable.is())
                 closeable->close(true);
         }
-        return desktop;
+        return {context, desktop};
     } catch (const css::uno::Exception& error) {
         throw Failure(Failure::AutomationError,
                       QStringLiteral("LibreOffice could not be reached: ") + toQ(error.Message));

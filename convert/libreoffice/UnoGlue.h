@@ -10,6 +10,7 @@
 #include <com/sun/star/beans/PropertyValue.hpp>
 #include <com/sun/star/frame/XDesktop2.hpp>
 #include <com/sun/star/task/XInteractionHandler.hpp>
+#include <com/sun/star/uno/XComponentContext.hpp>
 
 #include <atomic>
 #include <chrono>
@@ -50,11 +51,18 @@ struct DecliningHandler
 };
 DecliningHandler makeDecliningHandler();
 
-// Connects to the office `process` runs, once it listens, and returns its desktop. With
+// A started office as this program reaches it: its component context, which makes its
+// services, and its desktop.
+struct RemoteOffice
+{
+    css::uno::Reference<css::uno::XComponentContext> context;
+    css::uno::Reference<css::frame::XDesktop2> desktop;
+};
+
+// Connects to the office `process` runs, once it listens, and returns it. With
 // `warm`, the word processor is loaded too, so that the first document opens as fast as
 // any. Throws a Failure when the office ends or does not listen within kStartLimit; a
 // brand-new profile's request to be started again is met once.
-css::uno::Reference<css::frame::XDesktop2> reachDesktop(const Installation& installation,
-                                                        OfficeProcess& process, bool warm);
+RemoteOffice reachOffice(const Installation& installation, OfficeProcess& process, bool warm);
 
 } // namespace docuflume::office
