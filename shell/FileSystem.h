@@ -45,6 +45,11 @@ bool sameFile(const QString& first, const QString& second);
 // where it can be; false when the folder cannot be read.
 bool namesIgnoreCase(const QString& folder);
 
+// Removes what the path names, a folder with everything in it, without ever following a
+// link: a link (or junction) is removed as a link, at the top and inside. True when
+// nothing of it is left.
+bool removeTree(const QString& path);
+
 // One entry of a folder listing: its name, an identity that tells two names for the same
 // folder (links) apart from two folders, and its attributes as GetAttr gives them.
 struct Subfolder

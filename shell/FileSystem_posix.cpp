@@ -205,6 +205,63 @@ std::optional<bool> foundUnderOtherCase(int folder, const QByteArray& name)
 
 } // namespace
 
+namespace {
+
+// Empties the folder open as `folder` (taken over and closed here), looking at each entry
+// with lstat: folders are opened without following a link, anything else is unlinked.
+bool removeBelow(int folder)
+{
+    DIR* dir = ::fdopendir(folder);
+    if (!dir) {
+        ::close(folder);
+        return false;
+    }
+    bool removed = true;
+    while (const dirent* entry = ::readdir(dir)) {
+        const char* name = entry->d_name;
+        if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
+            continue;
+        struct stat info
+        {
+        };
+        if (::fstatat(folder, name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
+            removed = removed && errno == ENOENT;
+            continue;
+        }
+        if (S_ISDIR(info.st_mode)) {
+            const int child =
+                ::openat(folder, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            removed = child >= 0 && removeBelow(child) && removed;
+            removed = ::unlinkat(folder, name, AT_REMOVEDIR) == 0 && removed;
+        } else {
+            removed = ::unlinkat(folder, name, 0) == 0 && removed;
+        }
+    }
+    ::closedir(dir);
+    return removed;
+}
+
+} // namespace
+
+bool removeTree(const QString& path)
+{
+    const auto native = nativePath(withoutTrailingSeparators(path));
+    if (!native)
+        return false;
+    struct stat info
+    {
+    };
+    if (::lstat(native->constData(), &info) != 0)
+        return errno == ENOENT;
+    if (!S_ISDIR(info.st_mode))
+        return ::unlink(native->constData()) == 0;
+    const int folder = ::open(native->constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (folder < 0)
+        return false;
+    const bool emptied = removeBelow(folder);
+    return ::rmdir(native->constData()) == 0 && emptied;
+}
+
 bool namesIgnoreCase(const QString& folder)
 {
     const auto native = nativePath(withoutTrailingSeparators(folder));

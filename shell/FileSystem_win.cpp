@@ -118,6 +118,27 @@ bool sameFile(const QString& first, const QString& second)
            a.compare(QFileInfo(second).canonicalFilePath(), Qt::CaseInsensitive) == 0;
 }
 
+bool removeTree(const QString& path)
+{
+    const DWORD attributes = ::GetFileAttributesW(nativePath(path).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return ::GetLastError() == ERROR_FILE_NOT_FOUND || ::GetLastError() == ERROR_PATH_NOT_FOUND;
+    if (attributes & FILE_ATTRIBUTE_READONLY)
+        ::SetFileAttributesW(nativePath(path).c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    // A link or junction to a folder is removed as the folder entry it is, never entered.
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+        bool removed = true;
+        if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+            const QDir folder(path);
+            for (const QString& name : folder.entryList(QDir::AllEntries | QDir::Hidden |
+                                                        QDir::System | QDir::NoDotAndDotDot))
+                removed = removeTree(folder.filePath(name)) && removed;
+        }
+        return ::RemoveDirectoryW(nativePath(path).c_str()) && removed;
+    }
+    return ::DeleteFileW(nativePath(path).c_str());
+}
+
 bool namesIgnoreCase(const QString& folder)
 {
     // Windows ignores case but in folders marked case-sensitive (for Linux programs).

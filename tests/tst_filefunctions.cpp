@@ -576,31 +576,48 @@ private Q_SLOTS:
     }
 
     // What a run that ended without tidying up (killed) left goes when the next run opens
-    // the ledger: its staging in every folder it noted, and its pipes' sockets. A live run's
-    // staging stays (its ledger is locked), and so does anything not named like staging.
+    // the ledger: the staging it recorded (or, in an earlier version's ledger, named like its
+    // staging in a folder it noted), and its pipes' sockets. A live run's staging stays (its
+    // ledger is locked), and so does anything not named like staging. Nothing is removed
+    // through a link, whoever planted it: at the next start, or when a live run ends.
     void leftStagingIsRemoved()
     {
         const QString root = path("root");
         const QString dead = QStringLiteral("0123456789abcdef");
-        for (const QString& folder : {root + QStringLiteral("/runs"), path("one"), path("two")})
+        const QString older = QStringLiteral("fedcba9876543210");
+        for (const QString& folder :
+             {root + QStringLiteral("/runs"), path("one"), path("two"), path("victim")})
             QVERIFY(QDir().mkpath(folder));
-        StagingLedger live(root);
-        const auto staging = MakeStagingFolder(path("one"), &live);
+        touchFile(path("victim/precious.doc"));
+        const auto plant = [&](const QString& link) { QVERIFY(QFile::link(path("victim"), link)); };
+        std::optional<StagingLedger> live(std::in_place, root);
+        const auto staging = MakeStagingFolder(path("one"), &*live);
         QVERIFY(staging);
-        const QStringList kept{QFileInfo(*staging).fileName(), QStringLiteral(".docuflume-notes"),
-                               QStringLiteral("docuflume-%1-1").arg(dead)};
+        const QString stagingName = QFileInfo(*staging).fileName();
+        const QStringList kept{stagingName, QStringLiteral(".docuflume-notes"),
+                               QStringLiteral("docuflume-%1-1").arg(dead),
+                               QStringLiteral(".docuflume-%1-77").arg(dead)};
         for (const QString& name : kept)
             touchFile(path(QStringLiteral("one/") + name + QStringLiteral("/a.htm")));
-        // A run killed while the live one ran: its ledger is not locked.
+        // A run killed while the live one ran (its ledger is not locked), and one of an
+        // earlier version that noted folders alone.
+        const QString recorded = path("one/.docuflume-%1-aaaaaaaaaaaa").arg(dead);
+        const QString linked = path("two/.docuflume-%1-bbbbbbbbbbbb").arg(dead);
+        const QString linkedOlder = path("two/.docuflume-%1-cccccccccccc").arg(older);
         touchFile(root + QStringLiteral("/runs/") + dead + QStringLiteral(".lock"),
-                  (path("one") + u'\n' + path("two") + u'\n').toUtf8());
-        for (const char* folder : {"one", "two"})
-            touchFile(path(folder) + QStringLiteral("/.docuflume-%1-77/a.htm").arg(dead));
+                  (recorded + u'\n' + linked + u'\n' + QStringLiteral("relative/path\n")).toUtf8());
+        touchFile(root + QStringLiteral("/runs/") + older + QStringLiteral(".lock"),
+                  (path("two") + u'\n').toUtf8());
+        // A ledger no run of ours makes, whose name once read as a pattern.
+        touchFile(root + QStringLiteral("/runs/*.lock"), (path("one") + u'\n').toUtf8());
+        touchFile(recorded + QStringLiteral("/a.htm"));
+        plant(linked);
+        plant(linkedOlder);
         const QString socket =
             QStringLiteral("/tmp/OSL_PIPE_%1_docuflume-%2-1").arg(::getuid()).arg(dead);
         touchFile(socket);
 
-        const StagingLedger next(root);
+        std::optional<StagingLedger> next(std::in_place, root);
         QStringList expected = kept;
         expected.sort();
         QCOMPARE(
@@ -609,12 +626,21 @@ private Q_SLOTS:
         QCOMPARE(
             QDir(path("two")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
             QStringList());
+        QVERIFY(QFile::exists(path("victim/precious.doc")));
         QVERIFY(!QFile::exists(socket));
         QVERIFY(!QFile::exists(root + QStringLiteral("/runs/") + dead + QStringLiteral(".lock")));
+
+        // A live run whose staging was swapped for a link ends: the link goes, not the files.
+        QVERIFY(QDir(*staging).removeRecursively());
+        plant(*staging);
+        live.reset();
+        QVERIFY(!QFileInfo::exists(*staging) && !QFileInfo(*staging).isSymLink());
+        QVERIFY(QFile::exists(path("victim/precious.doc")));
+
         // Names are drawn at random and never repeat.
         QSet<QString> names;
         for (int k = 0; k < 50; ++k) {
-            const auto made = MakeStagingFolder(path("two"), &live);
+            const auto made = MakeStagingFolder(path("two"), &*next);
             QVERIFY(made && !names.contains(*made));
             names.insert(*made);
         }

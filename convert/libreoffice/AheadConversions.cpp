@@ -35,7 +35,7 @@ struct AheadConversions::Job
 AheadResult::~AheadResult()
 {
     if (!m_staging.isEmpty())
-        QDir(m_staging).removeRecursively();
+        fs::removeTree(m_staging);
 }
 
 AheadResult::AheadResult(AheadResult&& other) noexcept
@@ -138,7 +138,7 @@ bool AheadConversions::startJob(const PlannedExport& what)
     try {
         process = m_pool.launch();
     } catch (const Failure&) {
-        QDir(*staging).removeRecursively();
+        fs::removeTree(*staging);
         return false; // converted at its turn
     }
     auto job = std::make_unique<Job>();
@@ -152,7 +152,7 @@ bool AheadConversions::startJob(const PlannedExport& what)
             convert(*raw, std::unique_ptr<OfficeProcess>(owned));
         });
     } catch (const std::system_error&) {
-        QDir(*staging).removeRecursively();
+        fs::removeTree(*staging);
         return false; // no thread to be had: converted at its turn
     }
     process.release(); // the worker owns it now
@@ -245,7 +245,7 @@ void AheadConversions::drop(std::unique_ptr<Job> job)
             job->process->stop();
     }
     job->thread.join();
-    QDir(job->staging).removeRecursively();
+    fs::removeTree(job->staging);
 }
 
 std::optional<AheadResult> AheadConversions::take(const QString& source)
@@ -318,7 +318,7 @@ void AheadConversions::clear()
     }
     for (const auto& job : m_jobs) {
         job->thread.join();
-        QDir(job->staging).removeRecursively();
+        fs::removeTree(job->staging);
     }
     for (const auto& job : m_ending)
         job->thread.join();

@@ -2,6 +2,7 @@
 
 #include "BuildConfig.h"
 #include "shell/Failure.h"
+#include "shell/FileSystem.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -114,12 +115,13 @@ QString temporaryFolder(const QString& profileFolder)
 
 void tidyProfile(const QString& profileFolder)
 {
+    // A link in its place is removed, never listed through.
+    if (QFileInfo(temporaryFolder(profileFolder)).isSymLink())
+        fs::removeTree(temporaryFolder(profileFolder));
     QDir temporary(temporaryFolder(profileFolder));
-    for (const QString& name : temporary.entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
-                                                   QDir::NoDotAndDotDot)) {
-        if (!QDir(temporary.filePath(name)).removeRecursively())
-            QFile::remove(temporary.filePath(name));
-    }
+    for (const QString& name :
+         temporary.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
+        fs::removeTree(temporary.filePath(name));
     // The office names that pipe after an MD5 of its profile's URL as it was given, in
     // UTF-16LE, each byte in hex without padding.
     const QString url = QString::fromLatin1(QUrl::fromLocalFile(profileFolder).toEncoded());
@@ -164,7 +166,7 @@ std::unique_ptr<ProfileLease> ProfileLease::acquire(const QString& root, const Q
         std::unique_ptr<ProfileLease> lease(new ProfileLease(folder, fd));
         // A profile not set up with the settings of this program's version starts afresh.
         if (!lease->ready()) {
-            QDir(folder).removeRecursively();
+            fs::removeTree(folder);
             seedProfile(folder, version);
         }
         tidyProfile(folder);

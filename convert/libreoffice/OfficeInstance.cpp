@@ -76,6 +76,17 @@ std::optional<qsizetype> loadedWords(const Reference<css::lang::XComponent>& doc
     return words;
 }
 
+// The string a property list holds under `name`, or an empty one.
+OUString valueOf(const Sequence<css::beans::PropertyValue>& list, const char* name)
+{
+    OUString value;
+    for (const auto& item : list) {
+        if (item.Name.equalsAscii(name))
+            item.Value >>= value;
+    }
+    return value;
+}
+
 // Loads a document as a model alone, with no frame or view: the office then never lays it
 // out, which a document opened in a (hidden) window is, page by page, while the office
 // idles between our calls (a million words took twice the command line's time so). The
@@ -99,31 +110,19 @@ loadWithoutView(const RemoteOffice& office, const OUString& url,
     const OUString type = detection->queryTypeByDescriptor(descriptor, true);
     if (type.isEmpty())
         return {};
-    OUString filter;
-    for (const auto& value : std::as_const(descriptor)) {
-        if (value.Name == "FilterName")
-            value.Value >>= filter;
-    }
-    if (filter.isEmpty()) {
-        const Reference<css::container::XNameAccess> types(detection, UNO_QUERY_THROW);
-        Sequence<css::beans::PropertyValue> typeProperties;
-        types->getByName(type) >>= typeProperties;
-        for (const auto& value : std::as_const(typeProperties)) {
-            if (value.Name == "PreferredFilter")
-                value.Value >>= filter;
-        }
-    }
+    // What the office's configuration holds for a type or a filter.
+    const auto settingsOf = [](const Reference<css::uno::XInterface>& set, const OUString& name) {
+        Sequence<css::beans::PropertyValue> found;
+        Reference<css::container::XNameAccess>(set, UNO_QUERY_THROW)->getByName(name) >>= found;
+        return found;
+    };
+    OUString filter = valueOf(descriptor, "FilterName");
+    if (filter.isEmpty())
+        filter = valueOf(settingsOf(detection, type), "PreferredFilter");
     if (filter.isEmpty())
         return {};
-    const Reference<css::container::XNameAccess> filters(
-        make("com.sun.star.document.FilterFactory"), UNO_QUERY_THROW);
-    Sequence<css::beans::PropertyValue> filterProperties;
-    filters->getByName(filter) >>= filterProperties;
-    OUString documentService;
-    for (const auto& value : std::as_const(filterProperties)) {
-        if (value.Name == "DocumentService")
-            value.Value >>= documentService;
-    }
+    const OUString documentService =
+        valueOf(settingsOf(make("com.sun.star.document.FilterFactory"), filter), "DocumentService");
     if (documentService.isEmpty())
         return {};
     const Reference<css::frame::XLoadable> model(
@@ -250,12 +249,8 @@ std::unique_ptr<WordDocument> OfficeInstance::open(const QString& path)
                 return;
             m_documents.push_back(component);
             const Reference<css::frame::XModel> model(component, UNO_QUERY);
-            if (model.is()) {
-                for (const auto& argument : model->getArgs()) {
-                    if (argument.Name == "FilterName")
-                        filter = toQ(argument.Value.get<OUString>());
-                }
-            }
+            if (model.is())
+                filter = toQ(valueOf(model->getArgs(), "FilterName"));
             isText = Reference<css::text::XTextDocument>(component, UNO_QUERY).is();
         },
         refusal);

@@ -3,15 +3,19 @@
 #include "convert/pages/HtmlPage.h"
 #include "convert/pages/SavedPageCheck.h"
 #include "shell/Failure.h"
+#include "shell/FileSystem.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMap>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QUrl>
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -48,6 +52,45 @@ QString pipeSocketPrefix(const QString& runId)
     return QStringLiteral("OSL_PIPE_%1_docuflume-%2-").arg(::getuid()).arg(runId);
 }
 
+// A run's name is 16 lower-case hex digits, and its staging folders' names end in 12: any
+// other name in the ledger's folder or in an output folder is none of ours.
+bool isRunId(const QString& name)
+{
+    static const QRegularExpression form(QStringLiteral("^[0-9a-f]{16}$"));
+    return form.match(name).hasMatch();
+}
+
+bool isStagingOf(const QString& name, const QString& runId)
+{
+    static const QRegularExpression form(
+        QStringLiteral("^\\.docuflume-([0-9a-f]{16})-[0-9a-f]{12}$"));
+    const QRegularExpressionMatch match = form.match(name);
+    return match.hasMatch() && match.captured(1) == runId;
+}
+
+// The device and number of the folder the path names, not following a link.
+std::optional<QString> folderIdentity(const QString& path)
+{
+    struct stat info
+    {
+    };
+    if (::lstat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISDIR(info.st_mode))
+        return std::nullopt;
+    return QStringLiteral("%1:%2").arg(quint64(info.st_dev)).arg(quint64(info.st_ino));
+}
+
+// Removes a staging folder a run recorded: only a folder (a link named so goes as a link),
+// and, where the run recorded which folder it made, only that one.
+void removeRecorded(const QString& path, const std::optional<QString>& identity)
+{
+    if (identity) {
+        const std::optional<QString> now = folderIdentity(path);
+        if (now && now != identity)
+            return; // another folder of that name, made since: not ours
+    }
+    fs::removeTree(path);
+}
+
 } // namespace
 
 StagingLedger::StagingLedger(const QString& root) : m_root(root), m_runId(randomName(8))
@@ -68,41 +111,72 @@ StagingLedger::~StagingLedger()
     if (m_lockFd < 0)
         return;
     // Every staging folder of the run is gone by now; any left would be removed here.
-    for (const QString& folder : std::as_const(m_noted))
-        removeStaging(folder, m_runId);
+    for (auto staging = m_noted.cbegin(); staging != m_noted.cend(); ++staging)
+        removeRecorded(staging.key(), staging.value());
     QFile::remove(runsFolder(m_root) + u'/' + m_runId + QStringLiteral(".lock"));
     ::close(m_lockFd);
 }
 
-void StagingLedger::note(const QString& folder)
+void StagingLedger::write(const QString& line)
+{
+    const QByteArray bytes = line.toUtf8() + '\n';
+    [[maybe_unused]] const auto written =
+        ::write(m_lockFd, bytes.constData(), size_t(bytes.size()));
+}
+
+void StagingLedger::note(const QString& staging)
 {
     std::lock_guard lock(m_mutex);
-    if (m_lockFd < 0 || m_noted.contains(folder))
+    if (m_lockFd < 0 || m_noted.contains(staging))
         return;
-    m_noted.insert(folder);
-    // One line a folder, written before the folder gets staging of ours.
-    const QByteArray line = folder.toUtf8() + '\n';
-    [[maybe_unused]] const auto written = ::write(m_lockFd, line.constData(), size_t(line.size()));
+    m_noted.insert(staging, std::nullopt);
+    // Its name before it is made, then which folder was made.
+    write(staging);
+}
+
+void StagingLedger::made(const QString& staging)
+{
+    std::lock_guard lock(m_mutex);
+    const std::optional<QString> identity = folderIdentity(staging);
+    if (m_lockFd < 0 || !identity)
+        return;
+    m_noted.insert(staging, identity);
+    write(staging + u'\t' + *identity);
 }
 
 void StagingLedger::removeEndedRuns()
 {
     const QDir runs(runsFolder(m_root));
-    for (const QString& name : runs.entryList({QStringLiteral("*.lock")}, QDir::Files)) {
+    for (const QString& name : runs.entryList(QDir::Files | QDir::Hidden)) {
+        if (!name.endsWith(QLatin1String(".lock")) || !isRunId(name.chopped(5)))
+            continue;
         const QString runId = name.chopped(5);
         const QByteArray path = QFile::encodeName(runs.filePath(name));
-        const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+        const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
         if (fd < 0)
             continue;
         // A run that still lives holds its lock.
         if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
             QFile ledger;
+            QMap<QString, std::optional<QString>> recorded;
             if (ledger.open(fd, QIODevice::ReadOnly)) {
                 for (const QByteArray& line : ledger.readAll().split('\n')) {
-                    if (!line.isEmpty())
-                        removeStaging(QString::fromUtf8(line), runId);
+                    const QStringList fields = QString::fromUtf8(line).split(u'\t');
+                    const QString& where = fields.first();
+                    if (!QDir::isAbsolutePath(where) || QDir::cleanPath(where) != where)
+                        continue;
+                    if (isStagingOf(QFileInfo(where).fileName(), runId)) {
+                        auto& identity = recorded[where];
+                        if (fields.size() == 2)
+                            identity = fields[1];
+                    } else if (fields.size() == 1) {
+                        // The folder alone, as earlier versions noted it.
+                        removeStaging(where, runId);
+                    }
                 }
             }
+            for (auto staging = recorded.cbegin(); staging != recorded.cend(); ++staging)
+                removeRecorded(staging.key(), staging.value());
             const QDir sockets(QStringLiteral("/tmp"));
             for (const QString& socket :
                  sockets.entryList({pipeSocketPrefix(runId) + u'*'}, QDir::System | QDir::Files))
@@ -115,24 +189,32 @@ void StagingLedger::removeEndedRuns()
 
 void StagingLedger::removeStaging(const QString& folder, const QString& runId)
 {
+    if (!isRunId(runId))
+        return;
     const QDir dir(folder);
-    const QStringList names = dir.entryList({QStringLiteral(".docuflume-") + runId + u'-' + u'*'},
-                                            QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot);
-    for (const QString& name : names)
-        QDir(dir.filePath(name)).removeRecursively();
+    for (const QString& name :
+         dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
+        if (isStagingOf(name, runId))
+            fs::removeTree(dir.filePath(name));
+    }
 }
 
 std::optional<QString> MakeStagingFolder(const QString& folder, StagingLedger* ledger)
 {
     const QString run = ledger ? ledger->runId() : unrecordedRun();
-    if (ledger)
-        ledger->note(QDir(folder).absolutePath());
+    const QString place = QDir::cleanPath(QDir(folder).absolutePath());
     // A name taken already (however unlikely) is drawn again.
     for (int attempt = 0; attempt < 8; ++attempt) {
         const QString name = QStringLiteral(".docuflume-%1-%2").arg(run, randomName(6));
-        if (QDir(folder).mkdir(name))
-            return QDir(folder).filePath(name);
-        if (!QFileInfo::exists(QDir(folder).filePath(name)))
+        const QString path = place + u'/' + name;
+        if (ledger)
+            ledger->note(path);
+        if (QDir(place).mkdir(name)) {
+            if (ledger)
+                ledger->made(path);
+            return path;
+        }
+        if (!QFileInfo::exists(path))
             return std::nullopt;
     }
     return std::nullopt;
@@ -250,17 +332,17 @@ void MoveStaged(const QString& stagingPath, const QString& target)
     } catch (...) {
         for (const QString& path : moved)
             QFile::remove(path);
-        staging.removeRecursively();
+        fs::removeTree(stagingPath);
         throw;
     }
-    staging.removeRecursively();
+    fs::removeTree(stagingPath);
 }
 
 void CommitStaged(const QString& staging, const QString& target, const QString& writer,
                   const DocumentWords* words)
 {
     if (const auto problem = SettleStagedPage(staging, target, writer, words)) {
-        QDir(staging).removeRecursively();
+        fs::removeTree(staging);
         throw Failure(Failure::AutomationError, problem->description);
     }
     MoveStaged(staging, target);
@@ -283,7 +365,7 @@ void SaveStaged(const QString& target, const QString& writer,
     try {
         write(QDir(*staging).filePath(output.fileName()));
     } catch (...) {
-        QDir(*staging).removeRecursively();
+        fs::removeTree(*staging);
         throw;
     }
     CommitStaged(*staging, target, writer, words);

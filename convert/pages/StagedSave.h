@@ -2,7 +2,7 @@
 
 #include "convert/pages/SavedPageCheck.h"
 
-#include <QSet>
+#include <QHash>
 #include <QString>
 
 #include <functional>
@@ -11,10 +11,10 @@
 
 namespace docuflume {
 
-// The staging folders a run of this program makes, noted under a folder of its own (the
-// engine's profile root) before each is made, so that whatever a run that was killed left
-// in the users' output folders is removed by the next run that opens the same ledger. A
-// run holds a lock on its ledger file for as long as it lives; a ledger without its lock
+// The staging folders a run of this program makes, noted by their exact paths under a
+// folder of its own (the engine's profile root) before each is made, so that whatever a run that
+// was killed left in the users' output folders is removed by the next run that opens the same
+// ledger. A run holds a lock on its ledger file for as long as it lives; a ledger without its lock
 // belongs to a run that ended.
 class StagingLedger
 {
@@ -28,20 +28,24 @@ public:
 
     // The run's name, random: the first part of its staging folders' and pipes' names.
     const QString& runId() const { return m_runId; }
-    // Notes, before its first staging folder is made there, that the run stages in `folder`.
-    void note(const QString& folder);
+    // Notes the path of a staging folder before it is made, and then the folder made (its
+    // device and number), so that nothing but that folder is ever removed for it.
+    void note(const QString& staging);
+    void made(const QString& staging);
 
-    // Removes the staging folders the run `runId` made in `folder`.
+    // Removes the staging folders the run `runId` made in `folder` (as ledgers of earlier
+    // versions name them: by their folder alone).
     static void removeStaging(const QString& folder, const QString& runId);
 
 private:
     void removeEndedRuns();
+    void write(const QString& line);
 
     const QString m_root;
     const QString m_runId;
     int m_lockFd = -1;
     std::mutex m_mutex; // notes come from the workers converting ahead too
-    QSet<QString> m_noted;
+    QHash<QString, std::optional<QString>> m_noted; // staging made: its device and number
 };
 
 // Saves a page with the files beside it (its pictures) into the output folder, all or
