@@ -87,6 +87,9 @@ public:
         endBatch();
         if (m_pool)
             m_pool->endNow();
+        // The program ends without unwinding: the run's ledger goes now.
+        if (m_ledger)
+            m_ledger->end();
     }
     int aheadCapacity() const noexcept override
     {

@@ -108,6 +108,12 @@ StagingLedger::StagingLedger(const QString& root) : m_root(root), m_runId(random
 
 StagingLedger::~StagingLedger()
 {
+    end();
+}
+
+void StagingLedger::end()
+{
+    std::lock_guard lock(m_mutex);
     if (m_lockFd < 0)
         return;
     // Every staging folder of the run is gone by now; any left would be removed here.
@@ -115,6 +121,7 @@ StagingLedger::~StagingLedger()
         removeRecorded(staging.key(), staging.value());
     QFile::remove(runsFolder(m_root) + u'/' + m_runId + QStringLiteral(".lock"));
     ::close(m_lockFd);
+    m_lockFd = -1;
 }
 
 void StagingLedger::write(const QString& line)

@@ -33,6 +33,10 @@ public:
     void note(const QString& staging);
     void made(const QString& staging);
 
+    // The run ends now: whatever staging of it is left goes, and so does its ledger; nothing
+    // is noted any more. (The destructor does as much.)
+    void end();
+
     // Removes the staging folders the run `runId` made in `folder` (as ledgers of earlier
     // versions name them: by their folder alone).
     static void removeStaging(const QString& folder, const QString& runId);

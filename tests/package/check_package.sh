@@ -90,6 +90,53 @@ xvfb-run -a -s "-screen 0 1280x1024x24 -dpi 96" bash -c '
     sleep 3
     [[ -z $(box) ]] || { echo "FAIL: pressed during the run, Start ran again" >&2; exit 1; }
 '
+# Ended from outside in the middle of a run (a logout's SIGTERM, Ctrl+C's SIGINT, a closed
+# terminal's SIGHUP), the program ends as when its window is closed: none of its
+# instances, staging, pipe sockets or ledger is left.
+many=$work/many
+sockets() { find /tmp -maxdepth 1 -name "OSL_PIPE_$(id -u)_docuflume-*" | sort; }
+for signal in TERM INT HUP; do
+    rm -rf "$many"
+    mkdir -p "$many/out"
+    for k in 1 2 3 4 5 6 7 8; do
+        cp "$root/usr/share/docuflume/Samples/report-with-picture.docx" "$many/doc$k.docx"
+    done
+    printf '[Docuflume]\nOption1=True\nOption2=False\nOutput%%20Folder=%s/\n' "$many/out" \
+        >"$XDG_CONFIG_HOME/Tarnwick/Docuflume.ini"
+    before=$(sockets)
+    CHECK_MANY=$many CHECK_SIGNAL=$signal xvfb-run -a -s "-screen 0 1280x1024x24 -dpi 96" bash -c '
+        set -euo pipefail
+        "$CHECK_ROOT/usr/bin/docuflume" "$CHECK_MANY"/doc*.docx &
+        program=$!
+        trap "kill -9 $program 2>/dev/null || true" EXIT
+        window=$(timeout 60 xdotool search --sync --onlyvisible --pid $program --name "^Docuflume$" | head -1)
+        running() { compgen -G "$CHECK_MANY/out/.docuflume-*" >/dev/null; }
+        for _ in $(seq 60); do
+            xdotool mousemove --window "$window" 268 376 click 1
+            for _ in $(seq 40); do
+                running && break 2
+                sleep 0.05
+            done
+        done
+        running || { echo "FAIL: no run under way for SIG$CHECK_SIGNAL" >&2; exit 1; }
+        kill -$CHECK_SIGNAL $program
+        for _ in $(seq 200); do
+            kill -0 $program 2>/dev/null || exit 0
+            sleep 0.1
+        done
+        echo "FAIL: SIG$CHECK_SIGNAL did not end the program" >&2
+        exit 1
+    '
+    left=$(find "$many/out" -name '.docuflume-*')
+    [[ -z $left ]] || fail "SIG$signal left staging: $left"
+    ledgers=$(find "$XDG_CACHE_HOME/docuflume" -path '*/runs/*.lock' 2>/dev/null)
+    [[ -z $ledgers ]] || fail "SIG$signal left the run's ledger: $ledgers"
+    ! pgrep -f "UserInstallation=file://$XDG_CACHE_HOME/" >/dev/null ||
+        fail "SIG$signal left instances: $(pgrep -af "UserInstallation=file://$XDG_CACHE_HOME/")"
+    [[ $(sockets) == "$before" ]] || fail "SIG$signal left pipe sockets: $(comm -13 <(echo "$before") <(sockets))"
+done
+echo "Ended by SIGTERM, SIGINT and SIGHUP in a run, the program leaves nothing behind."
+
 # Opened from the desktop with a document ("Open With"): its desktop entry, launched by gio
 # with the file, starts the program with the file in the list; Start converts it.
 given=$work/given
