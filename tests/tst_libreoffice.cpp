@@ -36,14 +36,18 @@
 #include <zip.h>
 
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <thread>
 
 using namespace docuflume;
 using docuflume::test::touchFile;
@@ -174,6 +178,7 @@ struct ExtraPart
     QString type; // its content type
     QString relation;
     QByteArray bytes;
+    bool external = false; // a file outside the package: `name` is its URL
 };
 
 void writeWordPackage(const QString& path, const QString& body, const QList<ExtraPart>& extras = {})
@@ -193,6 +198,13 @@ void writeWordPackage(const QString& path, const QString& body, const QList<Extr
                        "xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">");
     QList<std::pair<QByteArray, QByteArray>> parts;
     for (qsizetype k = 0; k < extras.size(); ++k) {
+        if (extras[k].external) {
+            documentRelations += QStringLiteral("<Relationship Id=\"extra%1\" Type=\"%2%3\" "
+                                                "Target=\"%4\" TargetMode=\"External\"/>")
+                                     .arg(k)
+                                     .arg(relations, extras[k].relation, extras[k].name);
+            continue;
+        }
         types += QStringLiteral("<Override PartName=\"/word/%1\" ContentType=\"%2\"/>")
                      .arg(extras[k].name, extras[k].type);
         documentRelations +=
@@ -358,6 +370,57 @@ bool slotHeld(const QString& root, int slot)
     ::close(fd);
     return held;
 }
+
+// A server on 127.0.0.1 (an ephemeral port) that counts the connections made to it and
+// answers none; it listens only while it lives.
+class LoopbackListener
+{
+public:
+    LoopbackListener()
+    {
+        m_socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (::bind(m_socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            ::listen(m_socket, 16) != 0 ||
+            ::getsockname(m_socket, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+            return;
+        m_port = ntohs(address.sin_port);
+        m_thread = std::thread([this] {
+            while (!m_stop) {
+                pollfd wanted{m_socket, POLLIN, 0};
+                if (::poll(&wanted, 1, 100) == 1) {
+                    const int connection = ::accept4(m_socket, nullptr, nullptr, SOCK_CLOEXEC);
+                    if (connection >= 0) {
+                        ++m_connections;
+                        ::close(connection);
+                    }
+                }
+            }
+        });
+    }
+    ~LoopbackListener()
+    {
+        m_stop = true;
+        if (m_thread.joinable())
+            m_thread.join();
+        ::close(m_socket);
+    }
+    LoopbackListener(const LoopbackListener&) = delete;
+    LoopbackListener& operator=(const LoopbackListener&) = delete;
+
+    int port() const { return m_port; }
+    int connections() const { return m_connections; }
+
+private:
+    int m_socket = -1;
+    int m_port = 0;
+    std::atomic<bool> m_stop{false};
+    std::atomic<int> m_connections{0};
+    std::thread m_thread;
+};
 
 } // namespace
 
@@ -604,6 +667,60 @@ private Q_SLOTS:
                      qPrintable(QFileInfo(page.outputPath).fileName() +
                                 QStringLiteral(" lacks:\n") + missing.join(u'\n')));
         }
+    }
+
+    // Nothing in a document reaches a network while it converts: each way a document names
+    // a remote file, pointed at a listener on this machine, in both flavours. The page keeps
+    // the remote reference, and the document converts. (%1 stands for the listener's URL.)
+    void documentsStayInside_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("content");
+        QTest::addColumn<int>("format");
+        const QString linkedPicture =
+            QString(kPictureParagraph)
+                .replace(QStringLiteral("r:embed=\"extra0\""), QStringLiteral("r:link=\"extra0\""));
+        const QString includePicture = QStringLiteral(
+            "<w:p><w:fldSimple w:instr=\" INCLUDEPICTURE &quot;%1/field.png&quot; \\d \">"
+            "<w:r><w:t>picture</w:t></w:r></w:fldSimple></w:p>");
+        for (const int format : {int(HtmlNormal), int(HtmlFiltered)}) {
+            QTest::addRow("linked picture, .docx, %d", format)
+                << "linked.docx" << linkedPicture << format;
+            QTest::addRow("INCLUDEPICTURE, .docx, %d", format)
+                << "field.docx" << includePicture << format;
+            QTest::addRow("INCLUDEPICTURE, .rtf, %d", format)
+                << "field.rtf"
+                << "{\\rtf1\\ansi{\\pard Words first\\par}{\\field{\\*\\fldinst "
+                   "INCLUDEPICTURE \"%1/rtf.png\" \\\\d}{\\fldrslt picture}}}"
+                << format;
+        }
+    }
+
+    void documentsStayInside()
+    {
+        QFETCH(QString, file);
+        QFETCH(QString, content);
+        QFETCH(int, format);
+        LoopbackListener listener;
+        QVERIFY(listener.port() > 0);
+        const QString url = QStringLiteral("http://127.0.0.1:%1").arg(listener.port());
+        const QString source = m_work.filePath(QStringLiteral("remote-") + file);
+        if (file.endsWith(QLatin1String(".rtf"))) {
+            touchFile(source, content.arg(url).toLatin1());
+        } else {
+            writeWordPackage(
+                source,
+                QStringLiteral("<w:p><w:r><w:t>Words first</w:t></w:r></w:p>") + content.arg(url),
+                {{url + QStringLiteral("/linked.png"), {}, QStringLiteral("image"), {}, true}});
+        }
+        const QString page = m_out + QStringLiteral("/remote-%1-%2.htm").arg(file).arg(format);
+        ExportDocument(
+            m_engine.get(), [&] { return std::optional<int>(format); }, source, page);
+        const HtmlPage shown = ReadHtmlPage(readBytes(page));
+        QVERIFY(shown.visibleText.contains(QStringLiteral("Words first")));
+        if (file == QLatin1String("linked.docx"))
+            QVERIFY(shown.urls.contains(url + QStringLiteral("/linked.png")));
+        QCOMPARE(listener.connections(), 0);
     }
 
     // A picture the document links to (rather than holds) is found from where the page

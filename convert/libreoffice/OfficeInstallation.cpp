@@ -21,9 +21,9 @@ namespace {
 
 constexpr int kProfileSlots = 64;
 // What a profile set up with this program's settings records; profiles of earlier settings
-// (links written absolute, which made every picture's link point into the staging folder)
-// are set up again.
-constexpr char kReadyMark[] = "set up, links as the office writes them\n";
+// (links written absolute, which made every picture's link point into the staging folder;
+// remote links fetched) are set up again.
+constexpr char kReadyMark[] = "set up, links as the office writes them, remote links blocked\n";
 
 QString readVersion(const QString& programFolder)
 {
@@ -44,7 +44,8 @@ bool hasWriterUi(const QString& programFolder)
                 .isEmpty();
 }
 
-// The profile's settings that make an instance start without its first-run checks.
+// The profile's settings: an instance starts without its first-run checks, and fetches
+// nothing from other hosts.
 QByteArray seed(const QString& version)
 {
     QByteArray items;
@@ -54,6 +55,11 @@ QByteArray seed(const QString& version)
                  "oor:name=\"ooSetupLastVersion\" oor:op=\"fuse\"><value>" +
                  version.toUtf8() + "</value></prop></item>\n";
     }
+    // Nothing a document links to on another host is fetched (a linked picture would tell
+    // its author when and where the document was opened); the page keeps the link.
+    items += "<item oor:path=\"/org.openoffice.Office.Common/Security/Scripting\"><prop "
+             "oor:name=\"BlockUntrustedRefererLinks\" oor:op=\"fuse\"><value>true</value>"
+             "</prop></item>\n";
     items += "<item oor:path=\"/org.openoffice.Office.Common/Misc\"><prop oor:name=\"FirstRun\" "
              "oor:op=\"fuse\"><value>false</value></prop></item>\n";
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
