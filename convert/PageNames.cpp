@@ -11,17 +11,6 @@ PageNames::PageNames(std::function<bool(const QString& folder)> ignoresCase)
     : m_ignoresCase(std::move(ignoresCase))
 {}
 
-QString PageNames::key(const QString& folder, const QString& name)
-{
-    // Two spellings of one folder (a link, a trailing separator) are one folder.
-    const QString canonical = QFileInfo(folder).canonicalFilePath();
-    const QString place = canonical.isEmpty() ? QDir::cleanPath(folder) : canonical;
-    auto known = m_folderIgnoresCase.constFind(place);
-    if (known == m_folderIgnoresCase.cend())
-        known = m_folderIgnoresCase.insert(place, m_ignoresCase(place));
-    return place + u'/' + (*known ? name.toCaseFolded() : name);
-}
-
 QString PageNames::claim(const QString& outputPath)
 {
     const qsizetype cut = outputPath.lastIndexOf(kSeparator);
@@ -31,10 +20,20 @@ QString PageNames::claim(const QString& outputPath)
     const QString stem = dot < 0 ? name : name.first(dot);
     const QString extension = dot < 0 ? QString() : name.sliced(dot);
 
+    // Two spellings of one folder (a link, a trailing separator) are one folder.
+    const QString canonical = QFileInfo(folder).canonicalFilePath();
+    const QString place = canonical.isEmpty() ? QDir::cleanPath(folder) : canonical;
+    auto ignoresCase = m_folderIgnoresCase.constFind(place);
+    if (ignoresCase == m_folderIgnoresCase.cend())
+        ignoresCase = m_folderIgnoresCase.insert(place, m_ignoresCase(place));
+    const auto key = [&](const QString& candidate) {
+        return place + u'/' + (*ignoresCase ? candidate.toCaseFolded() : candidate);
+    };
+
     QString candidate = name;
-    for (int n = 2; m_taken.contains(key(folder, candidate)); ++n)
+    for (int n = 2; m_taken.contains(key(candidate)); ++n)
         candidate = stem + QStringLiteral(" (%1)").arg(n) + extension;
-    m_taken.insert(key(folder, candidate));
+    m_taken.insert(key(candidate));
     return folder + candidate;
 }
 

@@ -25,8 +25,6 @@ public:
     QString claim(const QString& outputPath);
 
 private:
-    QString key(const QString& folder, const QString& name);
-
     std::function<bool(const QString&)> m_ignoresCase;
     QHash<QString, bool> m_folderIgnoresCase;
     QSet<QString> m_taken;

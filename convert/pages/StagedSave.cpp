@@ -15,7 +15,6 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -68,15 +67,14 @@ bool isStagingOf(const QString& name, const QString& runId)
     return match.hasMatch() && match.captured(1) == runId;
 }
 
-// The device and number of the folder the path names, not following a link.
+// The device and number of the folder the path names, as the ledger records them; nothing
+// for a link, which is never the folder a run made.
 std::optional<QString> folderIdentity(const QString& path)
 {
-    struct stat info
-    {
-    };
-    if (::lstat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISDIR(info.st_mode))
+    const auto identity = QFileInfo(path).isSymLink() ? std::nullopt : fs::folderIdentity(path);
+    if (!identity)
         return std::nullopt;
-    return QStringLiteral("%1:%2").arg(quint64(info.st_dev)).arg(quint64(info.st_ino));
+    return QStringLiteral("%1:%2").arg(identity->first).arg(identity->second);
 }
 
 // Removes a staging folder a run recorded: only a folder (a link named so goes as a link),
