@@ -19,6 +19,10 @@
 //     bench_convert --long          generated .docx files of 50,000, 500,000 and 1,000,000
 //                                   words, each converted three times by the engine (both
 //                                   flavours) and by the command line (seeded): medians
+//     bench_convert --network       the corpus's 20 smallest documents through the engine, its
+//                                   instances without network and with it, in turn: medians
+//                                   of three batches each, converting none ahead and as many
+//                                   as the engine chooses
 
 #include "convert/ExportDocument.h"
 #include "convert/libreoffice/LibreOfficeAutomation.h"
@@ -134,11 +138,13 @@ struct EngineRun
 
 // One batch as the Start button runs it: before each export the engine hears what comes
 // next, from the document at its turn on.
-EngineRun runEngine(const QStringList& documents, const QString& work, int aheadInstances)
+EngineRun runEngine(const QStringList& documents, const QString& work, int aheadInstances,
+                    bool withoutNetwork = true)
 {
     LibreOfficeOptions options;
     options.profileRoot = work + QStringLiteral("/engine");
     options.aheadInstances = aheadInstances;
+    options.withoutNetwork = withoutNetwork;
     const auto engine = makeLibreOfficeAutomation(options);
     const QString out = work + QStringLiteral("/engine-out");
     QDir(out).removeRecursively();
@@ -198,7 +204,7 @@ void lokForks(const QStringList& documents, const office::Installation& installa
           {"fresh", "LibreOfficeKit, a fork per file, nothing before"},
           {"preinit", "LibreOfficeKit, a fork per file of a preinit parent"}}) {
         const QString profile = work + QStringLiteral("/lok-") + QLatin1String(mode);
-        office::seedProfile(profile, installation.version);
+        office::seedProfile(profile, installation);
         const QString output = work + QStringLiteral("/lok-out-") + QLatin1String(mode);
         QDir().mkpath(output);
         QProcess process;
@@ -229,7 +235,7 @@ void benchSet(const char* title, const QStringList& documents,
 
     const QString soffice = installation.programFolder + QStringLiteral("/soffice");
     const QString profile = work.filePath(QStringLiteral("cli-seeded"));
-    office::seedProfile(profile, installation.version);
+    office::seedProfile(profile, installation);
     const QStringList seeded{QStringLiteral("--headless"), QStringLiteral("--norestore"),
                              QStringLiteral("-env:UserInstallation=") +
                                  QUrl::fromLocalFile(profile).toString(),
@@ -323,7 +329,7 @@ QString makeLongDocument(const QString& folder, int words, const office::Install
     file.write(paragraph);
     file.close();
     const QString profile = folder + QStringLiteral("/maker");
-    office::seedProfile(profile, installation.version);
+    office::seedProfile(profile, installation);
     runOffice(installation.programFolder + QStringLiteral("/soffice"),
               {QStringLiteral("--headless"), QStringLiteral("--norestore"),
                QStringLiteral("-env:UserInstallation=") + QUrl::fromLocalFile(profile).toString(),
@@ -341,7 +347,7 @@ void benchLong(const office::Installation& installation)
     QTemporaryDir work;
     const QString soffice = installation.programFolder + QStringLiteral("/soffice");
     const QString profile = work.filePath(QStringLiteral("cli-seeded"));
-    office::seedProfile(profile, installation.version);
+    office::seedProfile(profile, installation);
     const QStringList seeded{QStringLiteral("--headless"),
                              QStringLiteral("--norestore"),
                              QStringLiteral("-env:UserInstallation=") +
@@ -408,6 +414,31 @@ void benchLong(const office::Installation& installation)
     }
 }
 
+// What running every instance in a network namespace of its own costs per document.
+void benchNetwork(const QStringList& documents)
+{
+    std::printf("\n%lld documents, median of three batches each (seconds per document, "
+                "processor seconds per document)\n",
+                qint64(documents.size()));
+    for (const int ahead : {0, -1}) {
+        QList<std::pair<double, double>> sides[2]; // without network, with it
+        for (int round = 0; round < 3; ++round) {
+            for (const bool closed : {true, false}) {
+                QTemporaryDir work;
+                const EngineRun run = runEngine(documents, work.path(), ahead, closed);
+                sides[closed ? 0 : 1] << std::pair{run.perDocument, run.cpuPerDocument};
+            }
+        }
+        for (auto& side : sides)
+            std::sort(side.begin(), side.end());
+        std::printf("  %-28s without network %.3f s (%.3f cpu), with it %.3f s (%.3f cpu): "
+                    "%+.1f ms a document\n",
+                    ahead == 0 ? "converting none ahead:" : "converting ahead as chosen:",
+                    sides[0][1].first, sides[0][1].second, sides[1][1].first, sides[1][1].second,
+                    (sides[0][1].first - sides[1][1].first) * 1000);
+    }
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -424,6 +455,9 @@ int main(int argc, char* argv[])
         memoryRun = arguments.last().toInt();
         arguments.clear();
     }
+    const bool network = arguments == QStringList{QStringLiteral("--network")};
+    if (network)
+        arguments.clear();
 
     // The corpus's documents, smallest first.
     QFileInfoList corpus =
@@ -475,6 +509,10 @@ int main(int argc, char* argv[])
             small << file.absoluteFilePath();
         if (file.size() >= 20 * 1024 && file.size() <= 2 * 1024 * 1024)
             real << file.absoluteFilePath();
+    }
+    if (network) {
+        benchNetwork(small);
+        return 0;
     }
     benchSet("the 20 smallest documents of the corpus", small, *installation);
     benchSet("the corpus's documents of 20 KB to 2 MB", real, *installation);

@@ -179,6 +179,7 @@ struct ExtraPart
     QString relation;
     QByteArray bytes;
     bool external = false; // a file outside the package: `name` is its URL
+    QString stored = {};   // its name in the archive, below word/, where it is not `name`
 };
 
 void writeWordPackage(const QString& path, const QString& body, const QList<ExtraPart>& extras = {})
@@ -198,6 +199,13 @@ void writeWordPackage(const QString& path, const QString& body, const QList<Extr
                        "xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">");
     QList<std::pair<QByteArray, QByteArray>> parts;
     for (qsizetype k = 0; k < extras.size(); ++k) {
+        if (extras[k].relation.isEmpty()) { // a part another part refers to, or its relations
+            if (!extras[k].type.isEmpty())
+                types += QStringLiteral("<Override PartName=\"/word/%1\" ContentType=\"%2\"/>")
+                             .arg(extras[k].name, extras[k].type);
+            parts.append({"word/" + extras[k].name.toUtf8(), extras[k].bytes});
+            continue;
+        }
         if (extras[k].external) {
             documentRelations += QStringLiteral("<Relationship Id=\"extra%1\" Type=\"%2%3\" "
                                                 "Target=\"%4\" TargetMode=\"External\"/>")
@@ -211,7 +219,9 @@ void writeWordPackage(const QString& path, const QString& body, const QList<Extr
             QStringLiteral("<Relationship Id=\"extra%1\" Type=\"%2%3\" Target=\"%4\"/>")
                 .arg(k)
                 .arg(relations, extras[k].relation, extras[k].name);
-        parts.append({"word/" + extras[k].name.toUtf8(), extras[k].bytes});
+        parts.append(
+            {"word/" + (extras[k].stored.isEmpty() ? extras[k].name : extras[k].stored).toUtf8(),
+             extras[k].bytes});
     }
     parts.append({"[Content_Types].xml", (types + QStringLiteral("</Types>")).toUtf8()});
     parts.append(
@@ -230,7 +240,8 @@ void writeWordPackage(const QString& path, const QString& body, const QList<Extr
           "xmlns:wp=\"http://schemas.openxmlformats.org/drawingml/2006/wordprocessingDrawing\" "
           "xmlns:a=\"http://schemas.openxmlformats.org/drawingml/2006/main\" "
           "xmlns:pic=\"http://schemas.openxmlformats.org/drawingml/2006/picture\" "
-          "xmlns:v=\"urn:schemas-microsoft-com:vml\"><w:body>" +
+          "xmlns:v=\"urn:schemas-microsoft-com:vml\" "
+          "xmlns:o=\"urn:schemas-microsoft-com:office:office\"><w:body>" +
           body + QStringLiteral("<w:sectPr/></w:body></w:document>"))
              .toUtf8()});
     int error = 0;
@@ -378,7 +389,7 @@ class LoopbackListener
 public:
     LoopbackListener()
     {
-        m_socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        m_socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -391,13 +402,8 @@ public:
         m_thread = std::thread([this] {
             while (!m_stop) {
                 pollfd wanted{m_socket, POLLIN, 0};
-                if (::poll(&wanted, 1, 100) == 1) {
-                    const int connection = ::accept4(m_socket, nullptr, nullptr, SOCK_CLOEXEC);
-                    if (connection >= 0) {
-                        ++m_connections;
-                        ::close(connection);
-                    }
-                }
+                if (::poll(&wanted, 1, 100) == 1)
+                    acceptWaiting();
             }
         });
     }
@@ -412,9 +418,23 @@ public:
     LoopbackListener& operator=(const LoopbackListener&) = delete;
 
     int port() const { return m_port; }
-    int connections() const { return m_connections; }
+    // Every connection made so far, those the listener has not yet taken among them.
+    int connections()
+    {
+        acceptWaiting();
+        return m_connections;
+    }
 
 private:
+    void acceptWaiting()
+    {
+        for (int connection;
+             (connection = ::accept4(m_socket, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
+            ++m_connections;
+            ::close(connection);
+        }
+    }
+
     int m_socket = -1;
     int m_port = 0;
     std::atomic<bool> m_stop{false};
@@ -455,19 +475,9 @@ private Q_SLOTS:
         touchFile(m_own + QStringLiteral("/own.rtf"), rtf);
         touchFile(m_own + QStringLiteral("/awkward.rtf"), awkwardRtf());
         for (const char* format : {"doc", "docx"}) {
-            QProcess convert;
-            convert.start(
-                office::Installation::find()->programFolder + QStringLiteral("/soffice"),
-                {QStringLiteral("--headless"), QStringLiteral("--norestore"),
-                 QStringLiteral("-env:UserInstallation=") +
-                     QUrl::fromLocalFile(m_work.filePath(QStringLiteral("maker"))).toString(),
-                 QStringLiteral("--convert-to"), QString::fromLatin1(format),
-                 QStringLiteral("--outdir"), m_own, m_own + QStringLiteral("/own.rtf"),
-                 m_own + QStringLiteral("/awkward.rtf")});
-            QVERIFY(convert.waitForFinished(120000));
-            for (const char* name : {"/own.", "/awkward."})
-                QVERIFY2(QFile::exists(m_own + QLatin1String(name) + QLatin1String(format)),
-                         qPrintable(QString::fromLocal8Bit(convert.readAllStandardError())));
+            QVERIFY(makeWithStockOffice(
+                {m_own + QStringLiteral("/own.rtf"), m_own + QStringLiteral("/awkward.rtf")},
+                QLatin1String(format), m_own));
         }
         touchFile(m_own + QStringLiteral("/notes.txt"), (kOwnText + u'\n' + kOwnGreek).toUtf8());
         // UTF-16 with a surrogate that has no partner, as damaged files hold: the office reads
@@ -483,6 +493,32 @@ private Q_SLOTS:
         options.documentTimeLimit = std::chrono::seconds(60);
         m_engine = makeLibreOfficeAutomation(options);
         m_leftAtStart = leftBehind(m_work.path());
+    }
+
+    // Has the office as a user's machine runs it make `format` files of `sources` in `folder`.
+    bool makeWithStockOffice(const QStringList& sources, const QString& format,
+                             const QString& folder)
+    {
+        QProcess convert;
+        convert.start(
+            office::Installation::find()->programFolder + QStringLiteral("/soffice"),
+            QStringList{
+                QStringLiteral("--headless"), QStringLiteral("--norestore"),
+                QStringLiteral("-env:UserInstallation=") +
+                    QUrl::fromLocalFile(m_work.filePath(QStringLiteral("maker"))).toString(),
+                QStringLiteral("--convert-to"), format, QStringLiteral("--outdir"), folder} +
+                sources);
+        if (!convert.waitForFinished(120000))
+            return false;
+        for (const QString& source : sources) {
+            const QString made =
+                folder + u'/' + QFileInfo(source).completeBaseName() + u'.' + format;
+            if (!QFile::exists(made)) {
+                qWarning() << made << "not made:" << convert.readAllStandardError();
+                return false;
+            }
+        }
+        return true;
     }
 
     void cleanupTestCase()
@@ -607,6 +643,15 @@ private Q_SLOTS:
             << QList<ExtraPart>{{QStringLiteral("header1.xml"), QStringLiteral("application/xml"),
                                  QStringLiteral("header"), "<w:hdr><w:p>"}}
             << -1;
+        ExtraPart shouting = margin("header", 1, "Page header");
+        shouting.stored = shouting.name.toUpper();
+        QTest::newRow("a part stored in another case than it is named")
+            << section({{"header", 0}}) << QList<ExtraPart>{shouting} << 3;
+        QList<ExtraPart> crowd;
+        for (int k = 0; k <= 20'000; ++k)
+            crowd.append({QStringLiteral("crowd/%1").arg(k), {}, {}, {}});
+        QTest::newRow("more entries than a document holds")
+            << QStringLiteral("<w:p><w:r><w:t>Body</w:t></w:r></w:p>") << crowd << -1;
         // 66 MB of short paragraphs, packed into some 100 KB.
         QTest::newRow("a part too large")
             << QStringLiteral("<w:p><w:r><w:t>a</w:t></w:r></w:p>").repeated(2'000'000)
@@ -671,56 +716,199 @@ private Q_SLOTS:
 
     // Nothing in a document reaches a network while it converts: each way a document names
     // a remote file, pointed at a listener on this machine, in both flavours. The page keeps
-    // the remote reference, and the document converts. (%1 stands for the listener's URL.)
+    // the remote reference, and the document converts. The instances here have the network,
+    // so that the profile's settings are what is tried; %1 stands for the listener's URL.
     void documentsStayInside_data()
     {
         QTest::addColumn<QString>("file");
-        QTest::addColumn<QString>("content");
+        QTest::addColumn<QString>("body");
+        QTest::addColumn<QList<ExtraPart>>("extras");
+        QTest::addColumn<QString>("kept"); // a reference the page keeps, when it keeps one
         QTest::addColumn<int>("format");
+        const QString xml = QStringLiteral("application/xml");
+        const auto remote = [](const char* name, const char* relation) {
+            return ExtraPart{
+                QStringLiteral("%1/") + QLatin1String(name), {}, QLatin1String(relation), {}, true};
+        };
+        // A part the main document names, with one remote file of its own.
+        const auto partWithRemote = [&](const char* part, const char* relation,
+                                        const QByteArray& content, const char* target,
+                                        const char* targetRelation) {
+            const QString name = QLatin1String(part);
+            return QList<ExtraPart>{
+                {name, xml, QLatin1String(relation), content},
+                {QStringLiteral("_rels/") + name + QStringLiteral(".rels"),
+                 {},
+                 {},
+                 "<?xml version=\"1.0\" encoding=\"UTF-8\"?><Relationships xmlns=\"http://"
+                 "schemas.openxmlformats.org/package/2006/relationships\"><Relationship "
+                 "Id=\"remote\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/"
+                 "relationships/" +
+                     QByteArray(targetRelation) + "\" Target=\"%1/" + target +
+                     "\" TargetMode=\"External\"/></Relationships>"}};
+        };
+        const QByteArray wordNamespaces =
+            "xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/2006/main\" "
+            "xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\"";
+        const QString field =
+            QStringLiteral("<w:p><w:fldSimple w:instr=\" %2 \"><w:r><w:t>shown before</w:t></w:r>"
+                           "</w:fldSimple></w:p>");
+        const QString includePicture =
+            field.arg(QStringLiteral("INCLUDEPICTURE &quot;%1/field.png&quot; \\d"));
+        const QString includeText =
+            field.arg(QStringLiteral("INCLUDETEXT &quot;%1/included.docx&quot;"));
+        const QString linkField = field.arg(QStringLiteral(
+            "LINK Word.Document.12 &quot;%1/linked.docx&quot; &quot;&quot; \\a \\f 0"));
+        const QString linkedObject = QStringLiteral(
+            "<w:p><w:r><w:object><v:shape id=\"linked\" style=\"width:60pt;height:40pt\">"
+            "<v:imagedata r:id=\"extra0\"/></v:shape><o:OLEObject Type=\"Link\" "
+            "ProgID=\"Word.Document.12\" ShapeID=\"linked\" DrawAspect=\"Content\" "
+            "r:id=\"extra1\" UpdateMode=\"Always\"><o:LinkType>EnhancedMetaFile</o:LinkType>"
+            "</o:OLEObject></w:object></w:r></w:p>");
         const QString linkedPicture =
             QString(kPictureParagraph)
                 .replace(QStringLiteral("r:embed=\"extra0\""), QStringLiteral("r:link=\"extra0\""));
-        const QString includePicture = QStringLiteral(
-            "<w:p><w:fldSimple w:instr=\" INCLUDEPICTURE &quot;%1/field.png&quot; \\d \">"
-            "<w:r><w:t>picture</w:t></w:r></w:fldSimple></w:p>");
+        struct Way
+        {
+            const char* name;
+            QString body;
+            QList<ExtraPart> extras;
+            QString kept;
+        };
+        const QList<Way> ways = {
+            {"linked picture",
+             linkedPicture,
+             {remote("linked.png", "image")},
+             QStringLiteral("%1/linked.png")},
+            {"INCLUDEPICTURE", includePicture, {}, {}},
+            {"INCLUDETEXT", includeText, {}, {}},
+            {"LINK", linkField, {}, {}},
+            {"linked object", linkedObject, {redPicture(), remote("object.docx", "oleObject")}, {}},
+            {"subdocument",
+             QStringLiteral("<w:subDoc r:id=\"extra0\"/>"),
+             {remote("sub.docx", "subDocument")},
+             {}},
+            {"remote template",
+             {},
+             partWithRemote("settings.xml", "settings",
+                            "<w:settings " + wordNamespaces +
+                                "><w:attachedTemplate r:id=\"remote\"/></w:settings>",
+                            "template.dotx", "attachedTemplate"),
+             {}},
+            {"frameset",
+             {},
+             partWithRemote("webSettings.xml", "webSettings",
+                            "<w:webSettings " + wordNamespaces +
+                                "><w:frameset><w:frame><w:name w:val=\"shown\"/>"
+                                "<w:sourceFileName r:id=\"remote\"/></w:frame></w:frameset>"
+                                "</w:webSettings>",
+                            "frame.docx", "frame"),
+             {}},
+        };
+        const QString rtfField =
+            QStringLiteral("{\\rtf1\\ansi{\\pard Words first\\par}{\\field{\\*\\fldinst %2}"
+                           "{\\fldrslt shown before}}}");
         for (const int format : {int(HtmlNormal), int(HtmlFiltered)}) {
-            QTest::addRow("linked picture, .docx, %d", format)
-                << "linked.docx" << linkedPicture << format;
-            QTest::addRow("INCLUDEPICTURE, .docx, %d", format)
-                << "field.docx" << includePicture << format;
-            QTest::addRow("INCLUDEPICTURE, .rtf, %d", format)
-                << "field.rtf"
-                << "{\\rtf1\\ansi{\\pard Words first\\par}{\\field{\\*\\fldinst "
-                   "INCLUDEPICTURE \"%1/rtf.png\" \\\\d}{\\fldrslt picture}}}"
-                << format;
+            for (const Way& way : ways) {
+                QTest::addRow("%s, .docx, %d", way.name, format)
+                    << QStringLiteral("docx") << way.body << way.extras << way.kept << format;
+                // The office makes the .doc from the .docx.
+                QTest::addRow("%s, .doc, %d", way.name, format)
+                    << QStringLiteral("doc") << way.body << way.extras << QString() << format;
+            }
+            for (const char* instruction :
+                 {"INCLUDEPICTURE \"%1/rtf.png\" \\\\d", "INCLUDETEXT \"%1/rtf.docx\"",
+                  "LINK Word.Document.12 \"%1/rtf.docx\" \"\" \\\\a"}) {
+                QTest::addRow("%s, .rtf, %d", instruction, format)
+                    << QStringLiteral("rtf") << rtfField.arg(QLatin1String(instruction))
+                    << QList<ExtraPart>() << QString() << format;
+            }
+            QTest::addRow("remote template, .rtf, %d", format)
+                << QStringLiteral("rtf")
+                << QStringLiteral("{\\rtf1\\ansi{\\*\\template %1/template.dotx}"
+                                  "{\\pard Words first\\par}}")
+                << QList<ExtraPart>() << QString() << format;
         }
     }
 
     void documentsStayInside()
     {
         QFETCH(QString, file);
-        QFETCH(QString, content);
+        QFETCH(QString, body);
+        QFETCH(QList<ExtraPart>, extras);
+        QFETCH(QString, kept);
         QFETCH(int, format);
         LoopbackListener listener;
         QVERIFY(listener.port() > 0);
         const QString url = QStringLiteral("http://127.0.0.1:%1").arg(listener.port());
-        const QString source = m_work.filePath(QStringLiteral("remote-") + file);
-        if (file.endsWith(QLatin1String(".rtf"))) {
-            touchFile(source, content.arg(url).toLatin1());
+        const QString name = QStringLiteral("remote-%1").arg(qHash(QTest::currentDataTag()));
+        QString source = m_work.filePath(name + u'.' + file);
+        body.replace(QStringLiteral("%1"), url);
+        kept.replace(QStringLiteral("%1"), url);
+        if (file == QLatin1String("rtf")) {
+            touchFile(source, body.toLatin1());
         } else {
-            writeWordPackage(
-                source,
-                QStringLiteral("<w:p><w:r><w:t>Words first</w:t></w:r></w:p>") + content.arg(url),
-                {{url + QStringLiteral("/linked.png"), {}, QStringLiteral("image"), {}, true}});
+            for (ExtraPart& extra : extras) {
+                extra.name.replace(QStringLiteral("%1"), url);
+                extra.bytes.replace("%1", url.toUtf8());
+            }
+            source = m_work.filePath(name + QStringLiteral(".docx"));
+            writeWordPackage(source,
+                             QStringLiteral("<w:p><w:r><w:t>Words first</w:t></w:r></w:p>") + body,
+                             extras);
         }
-        const QString page = m_out + QStringLiteral("/remote-%1-%2.htm").arg(file).arg(format);
+        if (file == QLatin1String("doc")) {
+            QVERIFY(makeWithStockOffice({source}, QStringLiteral("doc"), m_work.path()));
+            source = m_work.filePath(name + QStringLiteral(".doc"));
+        }
+        const int before = listener.connections(); // the stock office's, making the .doc
+        LibreOfficeOptions options;
+        options.profileRoot = m_root;
+        options.withoutNetwork = false;
+        const auto engine = makeLibreOfficeAutomation(options);
+        const QString page = m_out + u'/' + name + QStringLiteral(".htm");
         ExportDocument(
-            m_engine.get(), [&] { return std::optional<int>(format); }, source, page);
+            engine.get(), [&] { return std::optional<int>(format); }, source, page);
         const HtmlPage shown = ReadHtmlPage(readBytes(page));
         QVERIFY(shown.visibleText.contains(QStringLiteral("Words first")));
-        if (file == QLatin1String("linked.docx"))
-            QVERIFY(shown.urls.contains(url + QStringLiteral("/linked.png")));
-        QCOMPARE(listener.connections(), 0);
+        if (!kept.isEmpty())
+            QVERIFY(shown.urls.contains(kept));
+        QCOMPARE(listener.connections() - before, 0);
+    }
+
+    // Where the machine allows it, an instance has no network at all: a namespace of its own
+    // whose only interface is a loopback that is down. Its pipe still works.
+    void instancesHaveNoNetwork()
+    {
+        if (QProcess::execute(QStringLiteral("unshare"),
+                              {QStringLiteral("--net"), QStringLiteral("--map-root-user"),
+                               QStringLiteral("true")}) != 0)
+            QSKIP("This machine gives no process a network namespace of its own");
+        const auto networkOf = [](const QString& pid) {
+            char target[64] = {};
+            const QByteArray link = "/proc/" + pid.toLatin1() + "/ns/net";
+            return ::readlink(link.constData(), target, sizeof target - 1) > 0 ? QByteArray(target)
+                                                                               : QByteArray();
+        };
+        LibreOfficeOptions options;
+        options.profileRoot = m_work.filePath(QStringLiteral("closed-profiles"));
+        options.aheadInstances = 0;
+        const auto engine = makeLibreOfficeAutomation(options);
+        const auto instance = engine->create();
+        const QList<qint64> pids = officeProcesses(options.profileRoot);
+        QCOMPARE(pids.size(), 1);
+        const QString pid = QString::number(pids.first());
+        QVERIFY(!networkOf(pid).isEmpty());
+        QVERIFY(networkOf(pid) != networkOf(QStringLiteral("self")));
+        QStringList interfaces;
+        const QStringList lines = readAll(QStringLiteral("/proc/%1/net/dev").arg(pid))
+                                      .split(u'\n', Qt::SkipEmptyParts)
+                                      .mid(2); // two lines of headings
+        for (const QString& line : lines)
+            interfaces << line.section(u':', 0, 0).trimmed();
+        QCOMPARE(interfaces, QStringList{QStringLiteral("lo")});
+        QVERIFY(instance->open(m_own + QStringLiteral("/own.docx")));
+        instance->quit();
     }
 
     // A picture the document links to (rather than holds) is found from where the page
@@ -1050,8 +1238,8 @@ private Q_SLOTS:
         {
             std::vector<std::unique_ptr<office::ProfileLease>> fresh;
             for (int slot = 0; slot < 6; ++slot) {
-                fresh.push_back(office::ProfileLease::acquire(
-                    options.profileRoot, office::Installation::find()->version));
+                fresh.push_back(office::ProfileLease::acquire(options.profileRoot,
+                                                              *office::Installation::find()));
                 fresh.back()->markReady();
             }
         }

@@ -7,10 +7,10 @@ namespace docuflume::office {
 
 InstancePool::InstancePool(Installation installation, QString profileRoot, QString runId,
                            bool startAhead, std::chrono::milliseconds quitTimeLimit,
-                           Watchdog& watchdog)
+                           bool withoutNetwork, Watchdog& watchdog)
     : m_installation(std::move(installation)), m_profileRoot(std::move(profileRoot)),
       m_runId(std::move(runId)), m_startAhead(startAhead), m_quitTimeLimit(quitTimeLimit),
-      m_watchdog(watchdog)
+      m_withoutNetwork(withoutNetwork), m_watchdog(watchdog)
 {
     m_reapTimer.setSingleShot(true);
     QObject::connect(&m_reapTimer, &QTimer::timeout, &m_reapTimer, [this] {
@@ -43,9 +43,9 @@ InstancePool::Spare::~Spare()
 
 std::unique_ptr<OfficeProcess> InstancePool::launch()
 {
-    auto profile = ProfileLease::acquire(m_profileRoot, m_installation.version);
+    auto profile = ProfileLease::acquire(m_profileRoot, m_installation);
     const QString pipe = QStringLiteral("docuflume-%1-%2").arg(m_runId).arg(++m_launched);
-    return OfficeProcess::start(m_installation, std::move(profile), pipe);
+    return OfficeProcess::start(m_installation, std::move(profile), pipe, m_withoutNetwork);
 }
 
 ReadyInstance InstancePool::take()

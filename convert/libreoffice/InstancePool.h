@@ -34,7 +34,7 @@ class InstancePool
 public:
     // `runId` names this run's pipes, so that a later run can find those it left.
     InstancePool(Installation installation, QString profileRoot, QString runId, bool startAhead,
-                 std::chrono::milliseconds quitTimeLimit, Watchdog& watchdog);
+                 std::chrono::milliseconds quitTimeLimit, bool withoutNetwork, Watchdog& watchdog);
     ~InstancePool();
     InstancePool(const InstancePool&) = delete;
     InstancePool& operator=(const InstancePool&) = delete;
@@ -87,6 +87,7 @@ private:
     const QString m_runId;
     const bool m_startAhead;
     const std::chrono::milliseconds m_quitTimeLimit;
+    const bool m_withoutNetwork;
     Watchdog& m_watchdog;
     std::unique_ptr<Spare> m_spare;
     bool m_inBatch = false;

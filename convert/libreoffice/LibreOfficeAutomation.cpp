@@ -47,9 +47,9 @@ public:
         // pipes' sockets, its instances' temporary files.
         m_ledger = std::make_unique<StagingLedger>(m_profileRoot);
         tidyFreeProfiles(m_profileRoot);
-        m_pool =
-            std::make_unique<InstancePool>(*m_installation, m_profileRoot, m_ledger->runId(),
-                                           options.startAhead, options.quitTimeLimit, m_watchdog);
+        m_pool = std::make_unique<InstancePool>(*m_installation, m_profileRoot, m_ledger->runId(),
+                                                options.startAhead, options.quitTimeLimit,
+                                                options.withoutNetwork, m_watchdog);
         const int ahead = options.aheadInstances < 0 ? AheadInstancesForThisMachine()
                                                      : std::min(options.aheadInstances, 16);
         if (ahead > 0)

@@ -23,6 +23,9 @@ struct LibreOfficeOptions
     // converted ahead at a time, each in an instance of its own: -1 for as many as this
     // machine's cores and free memory allow, 0 for none.
     int aheadInstances = -1;
+    // Run every instance in a network namespace of its own with no interface, where the
+    // machine allows it. The profiles' settings keep documents from fetching either way.
+    bool withoutNetwork = true;
     // Where the private profiles live; empty for the user's cache folder.
     QString profileRoot;
     // LibreOffice's program folder; empty for the installed one.

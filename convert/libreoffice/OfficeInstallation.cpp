@@ -11,6 +11,9 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QUrl>
+#include <QXmlStreamReader>
+
+#include <functional>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -23,18 +26,80 @@ constexpr int kProfileSlots = 64;
 // What a profile set up with this program's settings records; profiles of earlier settings
 // (links written absolute, which made every picture's link point into the staging folder;
 // remote links fetched) are set up again.
-constexpr char kReadyMark[] = "set up, links as the office writes them, remote links blocked\n";
+constexpr char kReadyMark[] =
+    "set up, links as the office writes them, remote links blocked, no remote places\n";
+
+// Hands every value an .xcd file of the shared configuration sets to `take`, with its path
+// ("org.openoffice.Setup/Product/ooSetupVersion").
+void forEachSharedValue(const QString& file,
+                        const std::function<void(const QString&, const QString&)>& take)
+{
+    QFile xcd(file);
+    if (!xcd.open(QIODevice::ReadOnly))
+        return;
+    QXmlStreamReader xml(&xcd);
+    QStringList path; // empty outside the data, where the schemas' defaults stand
+    while (!xml.atEnd()) {
+        const QXmlStreamReader::TokenType token = xml.readNext();
+        const QStringView element = xml.name();
+        if (token == QXmlStreamReader::StartElement) {
+            const QStringView name = xml.attributes().value(QStringLiteral("oor:name"));
+            if (element == u"component-data") {
+                path =
+                    QStringList{xml.attributes().value(QStringLiteral("oor:package")).toString() +
+                                u'.' + name.toString()};
+            } else if (path.isEmpty()) {
+                continue;
+            } else if (element == u"node" || element == u"prop") {
+                path.append(name.toString());
+            } else if (element == u"value") {
+                take(path.join(u'/'),
+                     xml.readElementText(QXmlStreamReader::SkipChildElements).trimmed());
+            }
+        } else if (token == QXmlStreamReader::EndElement && !path.isEmpty()) {
+            if (element == u"component-data")
+                path.clear();
+            else if (element == u"node" || element == u"prop")
+                path.removeLast();
+        }
+    }
+}
 
 QString readVersion(const QString& programFolder)
 {
     // The installed major.minor stands in the shared configuration.
-    QFile main(programFolder + QStringLiteral("/../share/registry/main.xcd"));
-    if (!main.open(QIODevice::ReadOnly))
-        return {};
-    static const QRegularExpression version(
-        QStringLiteral("name=\"ooSetupVersion\">\\s*<value>([0-9]+\\.[0-9]+)</value>"));
-    const QRegularExpressionMatch match = version.match(QString::fromUtf8(main.readAll()));
-    return match.hasMatch() ? match.captured(1) : QString();
+    QString version;
+    forEachSharedValue(programFolder + QStringLiteral("/../share/registry/main.xcd"),
+                       [&version](const QString& path, const QString& value) {
+                           if (path == u"org.openoffice.Setup/Product/ooSetupVersion")
+                               version = value;
+                       });
+    static const QRegularExpression majorMinor(QStringLiteral("^[0-9]+\\.[0-9]+$"));
+    return majorMinor.match(version).hasMatch() ? version : QString();
+}
+
+// The content providers the installation configures that reach other hosts (WebDAV and
+// HTTP, FTP, GIO's and CMIS's remote places), by the names of their configuration nodes.
+QStringList remoteContentProviders(const QString& programFolder)
+{
+    static const QStringList remote = {QStringLiteral("com.sun.star.ucb.WebDAVContentProvider"),
+                                       QStringLiteral("com.sun.star.ucb.FTPContentProvider"),
+                                       QStringLiteral("com.sun.star.ucb.GIOContentProvider"),
+                                       QStringLiteral("com.sun.star.ucb.GnomeVFSContentProvider"),
+                                       QStringLiteral("com.sun.star.ucb.CmisContentProvider")};
+    const QString providers = QStringLiteral(
+        "org.openoffice.ucb.Configuration/ContentProviders/Local/SecondaryKeys/Office/"
+        "ProviderData/");
+    const QString service = QStringLiteral("/ServiceName");
+    QStringList found;
+    const QDir registry(programFolder + QStringLiteral("/../share/registry"));
+    for (const QString& file : registry.entryList({QStringLiteral("*.xcd")}, QDir::Files)) {
+        forEachSharedValue(registry.filePath(file), [&](const QString& path, const QString& value) {
+            if (path.startsWith(providers) && path.endsWith(service) && remote.contains(value))
+                found << path.sliced(providers.size()).chopped(service.size());
+        });
+    }
+    return found;
 }
 
 bool hasWriterUi(const QString& programFolder)
@@ -46,20 +111,28 @@ bool hasWriterUi(const QString& programFolder)
 
 // The profile's settings: an instance starts without its first-run checks, and fetches
 // nothing from other hosts.
-QByteArray seed(const QString& version)
+QByteArray seed(const Installation& installation)
 {
     QByteArray items;
-    if (!version.isEmpty()) {
+    if (!installation.version.isEmpty()) {
         // A profile that records the running version skips the graphics self-test at start.
         items += "<item oor:path=\"/org.openoffice.Setup/Product\"><prop "
                  "oor:name=\"ooSetupLastVersion\" oor:op=\"fuse\"><value>" +
-                 version.toUtf8() + "</value></prop></item>\n";
+                 installation.version.toUtf8() + "</value></prop></item>\n";
     }
     // Nothing a document links to on another host is fetched (a linked picture would tell
-    // its author when and where the document was opened); the page keeps the link.
+    // its author when and where the document was opened); the page keeps the link. The
+    // office checks where a link comes from before it fetches a picture; other readers (the
+    // .doc filter looks up every linked picture first) ask no such thing, so the office
+    // gets no way to reach another host at all.
     items += "<item oor:path=\"/org.openoffice.Office.Common/Security/Scripting\"><prop "
              "oor:name=\"BlockUntrustedRefererLinks\" oor:op=\"fuse\"><value>true</value>"
              "</prop></item>\n";
+    for (const QString& provider : remoteContentProviders(installation.programFolder)) {
+        items += "<item oor:path=\"/org.openoffice.ucb.Configuration/ContentProviders/Local/"
+                 "SecondaryKeys/Office/ProviderData\"><node oor:name=\"" +
+                 provider.toHtmlEscaped().toUtf8() + "\" oor:op=\"remove\"/></item>\n";
+    }
     items += "<item oor:path=\"/org.openoffice.Office.Common/Misc\"><prop oor:name=\"FirstRun\" "
              "oor:op=\"fuse\"><value>false</value></prop></item>\n";
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
@@ -71,12 +144,12 @@ QByteArray seed(const QString& version)
 
 } // namespace
 
-void seedProfile(const QString& folder, const QString& version)
+void seedProfile(const QString& folder, const Installation& installation)
 {
     QDir().mkpath(folder + QStringLiteral("/user"));
     QFile file(folder + QStringLiteral("/user/registrymodifications.xcu"));
     if (file.open(QIODevice::WriteOnly))
-        file.write(seed(version));
+        file.write(seed(installation));
 }
 
 std::optional<Installation> Installation::at(const QString& programFolder)
@@ -154,7 +227,8 @@ void tidyFreeProfiles(const QString& root)
     }
 }
 
-std::unique_ptr<ProfileLease> ProfileLease::acquire(const QString& root, const QString& version)
+std::unique_ptr<ProfileLease> ProfileLease::acquire(const QString& root,
+                                                    const Installation& installation)
 {
     if (!QDir().mkpath(root))
         throw Failure(Failure::PermissionDenied,
@@ -173,7 +247,7 @@ std::unique_ptr<ProfileLease> ProfileLease::acquire(const QString& root, const Q
         // A profile not set up with the settings of this program's version starts afresh.
         if (!lease->ready()) {
             fs::removeTree(folder);
-            seedProfile(folder, version);
+            seedProfile(folder, installation);
         }
         tidyProfile(folder);
         return lease;

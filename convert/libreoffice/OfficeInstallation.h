@@ -28,15 +28,16 @@ struct Installation
 };
 
 // Writes a profile's first settings: the version it has run (so the office skips its
-// graphics self-test at start) and no first-run wizard.
-void seedProfile(const QString& folder, const QString& version);
+// graphics self-test at start), no first-run wizard, and no way to other hosts.
+void seedProfile(const QString& folder, const Installation& installation);
 
 // One private profile folder, held by one live instance at a time (a lock file that the
 // other instances of this and every other copy of the program see).
 class ProfileLease
 {
 public:
-    static std::unique_ptr<ProfileLease> acquire(const QString& root, const QString& version);
+    static std::unique_ptr<ProfileLease> acquire(const QString& root,
+                                                 const Installation& installation);
     ~ProfileLease();
     ProfileLease(const ProfileLease&) = delete;
     ProfileLease& operator=(const ProfileLease&) = delete;

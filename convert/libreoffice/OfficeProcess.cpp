@@ -1,5 +1,6 @@
 #include "convert/libreoffice/OfficeProcess.h"
 
+#include "convert/libreoffice/UnoGlue.h"
 #include "shell/Failure.h"
 
 #include <QDir>
@@ -8,6 +9,7 @@
 
 #include <csignal>
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -83,9 +85,69 @@ private:
     std::thread m_thread;
 };
 
+// The identity maps a user namespace of our own gets: the user as themselves, nothing else.
+struct OwnIdentity
+{
+    QByteArray uidMap =
+        QByteArray::number(::getuid()) + ' ' + QByteArray::number(::getuid()) + " 1";
+    QByteArray gidMap =
+        QByteArray::number(::getgid()) + ' ' + QByteArray::number(::getgid()) + " 1";
+};
+
+bool writeWhole(const char* path, const QByteArray& text)
+{
+    const int fd = ::open(path, O_WRONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool written = ::write(fd, text.constData(), size_t(text.size())) == text.size();
+    ::close(fd);
+    return written;
+}
+
+enum class Closing { Closed, NotClosed, Broken };
+
+// Gives the calling process a network namespace of its own, which has no interface but a
+// loopback that is down: nothing it does reaches a host, this one included. (Sockets in the
+// file system, the UNO pipe among them, work as before.) One that may not make a network
+// namespace directly makes it inside a user namespace where it is itself. Only system calls
+// are made: this runs in a freshly forked child.
+Closing closeNetwork(const OwnIdentity& identity)
+{
+    if (::unshare(CLONE_NEWNET) == 0)
+        return Closing::Closed;
+    if (::unshare(CLONE_NEWUSER) != 0)
+        return Closing::NotClosed;
+    // A user namespace without its maps would make the office nobody.
+    if (!writeWhole("/proc/self/setgroups", "deny") ||
+        !writeWhole("/proc/self/uid_map", identity.uidMap) ||
+        !writeWhole("/proc/self/gid_map", identity.gidMap))
+        return Closing::Broken;
+    return ::unshare(CLONE_NEWNET) == 0 ? Closing::Closed : Closing::NotClosed;
+}
+
+// Whether this machine lets an instance run without network, tried once in a child that
+// does nothing else. Kernels and security modules may forbid user or network namespaces.
+bool networkCanBeClosed()
+{
+    const OwnIdentity identity;
+    const pid_t pid = ::fork();
+    if (pid == 0)
+        ::_exit(closeNetwork(identity) == Closing::Closed ? 0 : 1);
+    int status = 0;
+    const bool closed = pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) &&
+                        WEXITSTATUS(status) == 0;
+    if (!closed) {
+        qCDebug(lcConvert) << "instances run with the network: this machine gives them no "
+                              "network namespace of their own";
+    }
+    return closed;
+}
+
 // Forks and executes argv[0]; returns once the child runs the program (or throws when it
-// could not), so that a started instance is visible as the office from the start.
-pid_t forkOffice(std::vector<char*> argv, std::vector<char*> environment)
+// could not), so that a started instance is visible as the office from the start. With
+// `identity`, the child has no network.
+pid_t forkOffice(std::vector<char*> argv, std::vector<char*> environment,
+                 const OwnIdentity* identity)
 {
     int ready[2];
     if (::pipe2(ready, O_CLOEXEC) != 0)
@@ -99,6 +161,11 @@ pid_t forkOffice(std::vector<char*> argv, std::vector<char*> environment)
         ::prctl(PR_SET_PDEATHSIG, SIGKILL); // and it dies with us
         if (::getppid() != parent)
             ::_exit(127);
+        if (identity && closeNetwork(*identity) == Closing::Broken) {
+            const int error = EPERM;
+            [[maybe_unused]] const auto written = ::write(ready[1], &error, sizeof error);
+            ::_exit(127);
+        }
         const int null = ::open("/dev/null", O_RDWR);
         if (null >= 0) {
             ::dup2(null, STDIN_FILENO);
@@ -139,16 +206,18 @@ pid_t forkOffice(std::vector<char*> argv, std::vector<char*> environment)
 } // namespace
 
 OfficeProcess::OfficeProcess(const Installation& installation,
-                             std::unique_ptr<ProfileLease> profile, QString pipeName)
-    : m_installation(installation), m_profile(std::move(profile)), m_pipeName(std::move(pipeName))
+                             std::unique_ptr<ProfileLease> profile, QString pipeName,
+                             bool withoutNetwork)
+    : m_installation(installation), m_profile(std::move(profile)), m_pipeName(std::move(pipeName)),
+      m_withoutNetwork(withoutNetwork)
 {}
 
 std::unique_ptr<OfficeProcess> OfficeProcess::start(const Installation& installation,
                                                     std::unique_ptr<ProfileLease> profile,
-                                                    const QString& pipeName)
+                                                    const QString& pipeName, bool withoutNetwork)
 {
     std::unique_ptr<OfficeProcess> process(
-        new OfficeProcess(installation, std::move(profile), pipeName));
+        new OfficeProcess(installation, std::move(profile), pipeName, withoutNetwork));
     process->prepareProfile();
     process->launch();
     return process;
@@ -204,8 +273,12 @@ pid_t OfficeProcess::spawn(const std::vector<QByteArray>& extraArguments)
     for (QByteArray& variable : variables)
         environment.push_back(variable.data());
     environment.push_back(nullptr);
-    return Launcher::instance().run(
-        [&argv, &environment] { return forkOffice(argv, environment); });
+    const bool withoutNetwork = m_withoutNetwork;
+    return Launcher::instance().run([&argv, &environment, withoutNetwork] {
+        static const bool closable = networkCanBeClosed();
+        static const OwnIdentity identity;
+        return forkOffice(argv, environment, withoutNetwork && closable ? &identity : nullptr);
+    });
 }
 
 void OfficeProcess::launch()

@@ -15,14 +15,15 @@
 namespace docuflume::office {
 
 // A headless soffice.bin of our own, in a process group of its own that is killed when
-// this program ends, however it ends. Every instance is started from one thread that lives
+// this program ends, however it ends. Without network, where the machine allows it, it runs
+// in a network namespace with no interface. Every instance is started from one thread that lives
 // as long as the program, so its parent-death signal is never tied to a passing thread.
 class OfficeProcess
 {
 public:
     static std::unique_ptr<OfficeProcess> start(const Installation& installation,
                                                 std::unique_ptr<ProfileLease> profile,
-                                                const QString& pipeName);
+                                                const QString& pipeName, bool withoutNetwork);
     ~OfficeProcess();
     OfficeProcess(const OfficeProcess&) = delete;
     OfficeProcess& operator=(const OfficeProcess&) = delete;
@@ -46,7 +47,7 @@ public:
 
 private:
     OfficeProcess(const Installation& installation, std::unique_ptr<ProfileLease> profile,
-                  QString pipeName);
+                  QString pipeName, bool withoutNetwork);
     void prepareProfile();
     pid_t spawn(const std::vector<QByteArray>& extraArguments);
     void launch();
@@ -55,6 +56,7 @@ private:
     Installation m_installation;
     std::unique_ptr<ProfileLease> m_profile;
     QString m_pipeName;
+    bool m_withoutNetwork;
     std::atomic<pid_t> m_pid{-1}; // read by stop() from another thread
     std::atomic<bool> m_stopped{false};
     std::optional<int> m_status;

@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace docuflume {
 namespace {
@@ -26,6 +27,7 @@ namespace {
 constexpr qint64 kPartLimit = qint64(64) << 20;     // bytes of one part, uncompressed
 constexpr qint64 kPackageLimit = qint64(256) << 20; // of every part read, nested ones too
 constexpr int kPartsLimit = 2000;                   // parts read
+constexpr qint64 kEntriesLimit = 20000;             // entries of every package opened
 constexpr int kNestingLimit = 2;                    // packages included in packages
 
 constexpr int kXmlOptions = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
@@ -57,7 +59,63 @@ struct Budget
 {
     qint64 bytes = kPackageLimit;
     int parts = kPartsLimit;
+    qint64 entries = kEntriesLimit;
 };
+
+quint64 little(const char* at, int bytes)
+{
+    quint64 value = 0;
+    for (int k = bytes - 1; k >= 0; --k)
+        value = value << 8 | uchar(at[k]);
+    return value;
+}
+
+// Reads `length` bytes at `offset` of an archive; fewer where it ends.
+using ReadAt = std::function<QByteArray(qint64 offset, qint64 length)>;
+
+// The most entries any end record in the archive's tail claims for its central directory,
+// ZIP64's included, read before the archive is opened: opening reads every entry, and a
+// crafted package holds hundreds of thousands. (The archive's reader decides which record
+// is the real one; this takes the largest, so that no choice of it escapes the limit.)
+quint64 claimedEntries(qint64 size, const ReadAt& readAt)
+{
+    constexpr qint64 kRecord = 22;      // an end record without its comment
+    constexpr qint64 kComment = 65535;  // the longest comment that may follow it
+    constexpr qint64 kLocator = 20;     // the ZIP64 locator, just before the end record
+    constexpr qint64 kZip64Record = 56; // the ZIP64 end record, without extensions
+    const qint64 tailStart = std::max<qint64>(0, size - kRecord - kComment);
+    const QByteArray tail = readAt(tailStart, size - tailStart);
+    quint64 most = 0;
+    for (qsizetype end = tail.size() - kRecord; end >= 0; --end) {
+        const char* record = tail.constData() + end;
+        if (little(record, 4) != 0x06054b50)
+            continue;
+        quint64 entries = little(record + 10, 2);
+        // ZIP64 marks its counts with all ones and keeps them in a record of its own.
+        if (entries == 0xffff) {
+            const QByteArray locator = readAt(tailStart + end - kLocator, kLocator);
+            const QByteArray zip64 =
+                locator.size() == kLocator && little(locator.constData(), 4) == 0x07064b50
+                    ? readAt(qint64(little(locator.constData() + 8, 8) & 0x7fffffffffffffff),
+                             kZip64Record)
+                    : QByteArray();
+            if (zip64.size() == kZip64Record && little(zip64.constData(), 4) == 0x06064b50)
+                entries = std::max(entries, little(zip64.constData() + 32, 8));
+        }
+        most = std::max(most, entries);
+    }
+    return most;
+}
+
+// Takes an archive's entries from the budget before it is opened.
+bool withinEntries(Budget& budget, qint64 size, const ReadAt& readAt)
+{
+    const quint64 claimed = claimedEntries(size, readAt);
+    if (claimed > quint64(budget.entries))
+        return false;
+    budget.entries -= qint64(claimed);
+    return true;
+}
 
 struct ArchiveClose
 {
@@ -162,6 +220,7 @@ public:
     std::optional<qsizetype> words();
 
 private:
+    zip_int64_t locate(const QString& name);
     ZipFile openPart(const QString& part);
     std::optional<QByteArray> readPart(const QString& part);
     // Reads an XML part with `visit` called at each node; false when it cannot be read whole.
@@ -178,9 +237,29 @@ private:
     Archive m_archive;
     Budget& m_budget;
     const int m_nesting;
-    QHash<QString, QString> m_defaults;  // content types by extension, lower case
-    QHash<QString, QString> m_overrides; // and by part name, lower case
+    QHash<QString, QString> m_defaults;                    // content types by extension, lower case
+    QHash<QString, QString> m_overrides;                   // and by part name, lower case
+    std::optional<QHash<QString, zip_uint64_t>> m_entries; // by name, lower case, once needed
 };
+
+zip_int64_t Package::locate(const QString& name)
+{
+    // The name as it stands first, through the archive's own index.
+    const zip_int64_t index = zip_name_locate(m_archive.get(), name.toUtf8().constData(), 0);
+    if (index >= 0)
+        return index;
+    // Part names are case-insensitive: an index of our own for the rest, made once.
+    if (!m_entries) {
+        m_entries.emplace();
+        const zip_int64_t count = zip_get_num_entries(m_archive.get(), 0);
+        for (zip_int64_t k = count - 1; k >= 0; --k) { // the first of equal names wins
+            if (const char* entry = zip_get_name(m_archive.get(), zip_uint64_t(k), 0))
+                m_entries->insert(QString::fromUtf8(entry).toLower(), zip_uint64_t(k));
+        }
+    }
+    const auto found = m_entries->constFind(name.toLower());
+    return found == m_entries->constEnd() ? -1 : zip_int64_t(*found);
+}
 
 ZipFile Package::openPart(const QString& part)
 {
@@ -189,11 +268,9 @@ ZipFile Package::openPart(const QString& part)
     // Part names are case-insensitive; the zip holds them without the leading slash, with
     // the percent-encoding of their URIs undone.
     const QString name = part.mid(1);
-    zip_int64_t index = zip_name_locate(m_archive.get(), name.toUtf8().constData(), ZIP_FL_NOCASE);
+    zip_int64_t index = locate(name);
     if (index < 0)
-        index = zip_name_locate(m_archive.get(),
-                                QUrl::fromPercentEncoding(name.toUtf8()).toUtf8().constData(),
-                                ZIP_FL_NOCASE);
+        index = locate(QUrl::fromPercentEncoding(name.toUtf8()));
     if (index < 0)
         return nullptr;
     zip_stat_t stat;
@@ -396,6 +473,10 @@ std::optional<qsizetype> Package::chunkWords(const QString& part)
     }
     // The nested package keeps its bytes for as long as its archive reads them.
     QByteArray held = std::move(*bytes);
+    if (!withinEntries(m_budget, held.size(), [&held](qint64 offset, qint64 length) {
+            return offset < 0 ? QByteArray() : held.mid(offset, length);
+        }))
+        return std::nullopt;
     zip_source_t* source =
         zip_source_buffer_create(held.constData(), zip_uint64_t(held.size()), 0, nullptr);
     if (!source)
@@ -477,11 +558,17 @@ bool IsWordPackageName(const QString& fileName)
 std::optional<qsizetype> WordPackageWords(const QString& path)
 {
     InitialiseXmlParser();
+    Budget budget;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) ||
+        !withinEntries(budget, file.size(), [&file](qint64 offset, qint64 length) {
+            return offset >= 0 && file.seek(offset) ? file.read(length) : QByteArray();
+        }))
+        return std::nullopt;
     int error = 0;
     Archive archive(zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY, &error));
     if (!archive)
         return std::nullopt;
-    Budget budget;
     return Package(std::move(archive), budget, 0).words();
 }
 

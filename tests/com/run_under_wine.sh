@@ -34,13 +34,17 @@ echo "Compiled for Windows: the program's sources (against Qt's headers, not lin
     convert/com/ServerProcess.cpp convert/com/WordEngine.cpp tests/com/tst_com.cpp \
     "${libs[@]}"
 
-prefix=$(mktemp -d)
+# The prefix, and the folder Wine keeps its server's socket in (below TMPDIR in Debian's
+# Wine, where it would otherwise stay), both go with this folder.
+scratch=$(mktemp -d)
+prefix=$scratch/prefix
+mkdir "$prefix" "$scratch/tmp"
 cleanup() {
-    WINEPREFIX=$prefix wineserver -k >/dev/null 2>&1 || true
-    rm -rf "$prefix"
+    WINEPREFIX=$prefix TMPDIR=$scratch/tmp wineserver -k >/dev/null 2>&1 || true
+    rm -rf "$scratch"
 }
 trap cleanup EXIT
-export WINEPREFIX=$prefix WINEDEBUG=-all WINEARCH=win64
+export WINEPREFIX=$prefix TMPDIR=$scratch/tmp WINEDEBUG=-all WINEARCH=win64
 # No display: nothing here needs one. No Mono or Gecko offered for a fresh prefix.
 unset DISPLAY WAYLAND_DISPLAY
 export WINEDLLOVERRIDES="mscoree,mshtml="
