@@ -911,6 +911,32 @@ private Q_SLOTS:
         instance->quit();
     }
 
+    // An instance's temporary folder is emptied of whatever it holds, links removed as links:
+    // what they lead to stays, whether they stand in the folder or in its place.
+    void profileTidyingKeepsToItsOwn()
+    {
+        const QString profile = m_work.filePath(QStringLiteral("tidied"));
+        const QString outside = m_work.filePath(QStringLiteral("outside"));
+        const QString temporary = office::temporaryFolder(profile);
+        QVERIFY(QDir().mkpath(temporary + QStringLiteral("/lu1234.tmp")));
+        QVERIFY(QDir().mkpath(outside));
+        touchFile(outside + QStringLiteral("/keep.txt"), "kept");
+        touchFile(temporary + QStringLiteral("/lu1234.tmp/sv1.tmp"), "left");
+        touchFile(temporary + QStringLiteral("/words.txt"), "left");
+        QVERIFY(QFile::link(outside, temporary + QStringLiteral("/planted")));
+        office::tidyProfile(profile);
+        QCOMPARE(QDir(temporary).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
+                                           QDir::NoDotAndDotDot),
+                 QStringList());
+        QVERIFY(QFile::exists(outside + QStringLiteral("/keep.txt")));
+
+        QVERIFY(QDir(temporary).removeRecursively());
+        QVERIFY(QFile::link(outside, temporary));
+        office::tidyProfile(profile);
+        QVERIFY(!QFileInfo(temporary).isSymLink());
+        QVERIFY(QFile::exists(outside + QStringLiteral("/keep.txt")));
+    }
+
     // A picture the document links to (rather than holds) is found from where the page
     // lands, not from the folder the office first wrote the page into.
     void linkedPictureIsFoundFromThePage()

@@ -13,6 +13,8 @@
 #include <QFileInfo>
 #include <QStringDecoder>
 
+#include <future>
+
 #include <com/sun/star/container/XNameAccess.hpp>
 #include <com/sun/star/document/MacroExecMode.hpp>
 #include <com/sun/star/document/UpdateDocMode.hpp>
@@ -224,6 +226,12 @@ std::unique_ptr<WordDocument> OfficeInstance::open(const QString& path)
         throw Failure(Failure::AutomationError,
                       QStringLiteral("%1 is empty: it is not a Word document.").arg(shown));
 
+    // The package's own count of its words is made while the office loads the document, on
+    // a thread of its own: a large package takes a while, which the load then hides.
+    std::future<std::optional<qsizetype>> stored;
+    if (IsWordPackageName(path))
+        stored = std::async(std::launch::async, [path] { return WordPackageWords(path); });
+
     const DecliningHandler handler = makeDecliningHandler();
     const auto arguments = properties({
         property("Hidden", Any(true)),
@@ -270,9 +278,9 @@ std::unique_ptr<WordDocument> OfficeInstance::open(const QString& path)
                 loadedWords(component, m_process->temporaryFolder() + QStringLiteral("/words.txt"));
         },
         [&] { return damaged; });
-    // A count of the package's own, which sees the text the office did not load.
-    if (IsWordPackageName(path))
-        words.stored = WordPackageWords(path);
+    // The package's own count sees the text the office did not load.
+    if (stored.valid())
+        words.stored = stored.get();
     qCDebug(lcConvert) << shown << "holds" << words.loaded.value_or(-1) << "words loaded,"
                        << words.stored.value_or(-1) << "stored";
     return std::make_unique<OfficeDocument>(*this, component, std::move(words));
