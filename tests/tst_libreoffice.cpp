@@ -30,9 +30,11 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <libxml/HTMLparser.h>
 #include <zip.h>
 
 #include <fcntl.h>
@@ -83,6 +85,36 @@ QStringList visibleWords(const QByteArray& html)
     static const QRegularExpression digit(QStringLiteral("\\d+"));
     text.replace(digit, QStringLiteral("#"));
     return text.simplified().split(u' ', Qt::SkipEmptyParts);
+}
+
+// A page of ours without what it adds to what the office shows: the comments' marks and
+// their list at the end (the office keeps comments out of sight).
+QByteArray withoutComments(const QByteArray& page)
+{
+    const auto ours = [](const xmlNode* node) {
+        xmlChar* value = xmlGetProp(node, BAD_CAST "class");
+        const bool found = value && (xmlStrEqual(value, BAD_CAST "msocomanchor") ||
+                                     xmlStrEqual(value, BAD_CAST "msocomments"));
+        xmlFree(value);
+        return found;
+    };
+    const auto strip = [&](xmlNode* node, const auto& self) -> bool {
+        bool removed = false;
+        for (xmlNode* child = node; child;) {
+            xmlNode* next = child->next;
+            if (child->type == XML_ELEMENT_NODE && ours(child)) {
+                xmlUnlinkNode(child);
+                xmlFreeNode(child);
+                removed = true;
+            } else if (child->type == XML_ELEMENT_NODE) {
+                removed = self(child->children, self) || removed;
+            }
+            child = next;
+        }
+        return removed;
+    };
+    return RewritePage(page, [&](xmlDoc* doc) { return strip(doc->children, strip); })
+        .value_or(page);
 }
 
 // How many pictures a page shows from where it stands: the pictures it loads that are there
@@ -215,10 +247,12 @@ void writeWordPackage(const QString& path, const QString& body, const QList<Extr
         }
         types += QStringLiteral("<Override PartName=\"/word/%1\" ContentType=\"%2\"/>")
                      .arg(extras[k].name, extras[k].type);
+        // (A relation given whole is one of Word's own, outside the standard's namespace.)
         documentRelations +=
             QStringLiteral("<Relationship Id=\"extra%1\" Type=\"%2%3\" Target=\"%4\"/>")
                 .arg(k)
-                .arg(relations, extras[k].relation, extras[k].name);
+                .arg(extras[k].relation.contains(u':') ? QString() : relations, extras[k].relation,
+                     extras[k].name);
         parts.append(
             {"word/" + (extras[k].stored.isEmpty() ? extras[k].name : extras[k].stored).toUtf8(),
              extras[k].bytes});
@@ -241,7 +275,8 @@ void writeWordPackage(const QString& path, const QString& body, const QList<Extr
           "xmlns:a=\"http://schemas.openxmlformats.org/drawingml/2006/main\" "
           "xmlns:pic=\"http://schemas.openxmlformats.org/drawingml/2006/picture\" "
           "xmlns:v=\"urn:schemas-microsoft-com:vml\" "
-          "xmlns:o=\"urn:schemas-microsoft-com:office:office\"><w:body>" +
+          "xmlns:o=\"urn:schemas-microsoft-com:office:office\" "
+          "xmlns:w14=\"http://schemas.microsoft.com/office/word/2010/wordml\"><w:body>" +
           body + QStringLiteral("<w:sectPr/></w:body></w:document>"))
              .toUtf8()});
     int error = 0;
@@ -442,6 +477,94 @@ private:
     std::thread m_thread;
 };
 
+// What a page marks as changed and as commented, read with the HTML parser as a browser
+// reads it.
+struct PageMarks
+{
+    QStringList changes;      // "ins TEXT" or "del TEXT", in document order
+    QStringList authors;      // each change's cite
+    QStringList dates;        // and its datetime
+    bool blockInside = false; // a change that holds a block: one left open across blocks
+    QStringList marks;        // the comment marks in the text, as shown ("[AR1]")
+    QStringList comments;     // the list at the end: mark and text of each, in order
+    bool linked = true;       // every mark leads to its comment and back
+    QStringList hidden;       // text in HTML comments
+};
+
+PageMarks readMarks(const QByteArray& page)
+{
+    PageMarks found;
+    htmlDocPtr doc = htmlReadMemory(page.constData(), int(page.size()), nullptr, nullptr,
+                                    HTML_PARSE_RECOVER | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING |
+                                        HTML_PARSE_NONET);
+    if (!doc)
+        return found;
+    const auto text = [](const xmlNode* node) {
+        xmlChar* value = xmlNodeGetContent(node);
+        const QString result = QString::fromUtf8(reinterpret_cast<const char*>(value)).simplified();
+        xmlFree(value);
+        return result;
+    };
+    const auto attribute = [](const xmlNode* node, const char* name) {
+        xmlChar* value = xmlGetProp(node, BAD_CAST name);
+        const QString result = QString::fromUtf8(reinterpret_cast<const char*>(value));
+        xmlFree(value);
+        return result;
+    };
+    QSet<QString> ids;
+    QStringList targets;
+    const auto isBlock = [](const xmlNode* node) {
+        static const QStringList blocks = {
+            QStringLiteral("p"),  QStringLiteral("div"), QStringLiteral("td"),
+            QStringLiteral("th"), QStringLiteral("li"),  QStringLiteral("table"),
+            QStringLiteral("tr"), QStringLiteral("ul"),  QStringLiteral("ol"),
+            QStringLiteral("h1"), QStringLiteral("h2"),  QStringLiteral("h3")};
+        return node->type == XML_ELEMENT_NODE &&
+               blocks.contains(QString::fromUtf8(reinterpret_cast<const char*>(node->name)));
+    };
+    const auto walk = [&](const xmlNode* node, bool inChange, const auto& self) -> void {
+        for (; node; node = node->next) {
+            if (node->type == XML_COMMENT_NODE) {
+                found.hidden << text(node);
+                continue;
+            }
+            if (node->type != XML_ELEMENT_NODE)
+                continue;
+            const QString name = QString::fromUtf8(reinterpret_cast<const char*>(node->name));
+            if (!attribute(node, "id").isEmpty())
+                ids << attribute(node, "id");
+            if (inChange && isBlock(node))
+                found.blockInside = true;
+            const bool change = name == u"ins" || name == u"del";
+            if (change) {
+                found.changes << name + u' ' + text(node);
+                found.authors << attribute(node, "cite");
+                found.dates << attribute(node, "datetime");
+            }
+            const QString href = attribute(node, "href");
+            if (name == u"a" && href.startsWith(QLatin1String("#_msocom_"))) {
+                found.marks << text(node);
+                targets << href.mid(1);
+            }
+            if (name == u"div" && attribute(node, "class") == u"msocomtxt") {
+                found.comments << text(node);
+                for (const xmlNode* p = node->children; p; p = p->next) {
+                    for (const xmlNode* a = p->children; a; a = a->next) {
+                        if (a->type == XML_ELEMENT_NODE && attribute(a, "href").startsWith(u'#'))
+                            targets << attribute(a, "href").mid(1);
+                    }
+                }
+            }
+            self(node->children, inChange || change, self);
+        }
+    };
+    walk(xmlDocGetRootElement(doc), false, walk);
+    for (const QString& target : std::as_const(targets))
+        found.linked = found.linked && ids.contains(target);
+    xmlFreeDoc(doc);
+    return found;
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(ExtraPart)
@@ -625,7 +748,7 @@ private Q_SLOTS:
                                 margin("header", 2, "A header of five words"),
                                 margin("footer", 3, "Footer")}
             << 8;
-        QTest::newRow("comments, which the page does not show")
+        QTest::newRow("comments, which the page lists at its end")
             << QStringLiteral("<w:p><w:r><w:t>Body</w:t></w:r></w:p>")
             << QList<
                    ExtraPart>{{QStringLiteral("comments.xml"),
@@ -637,7 +760,7 @@ private Q_SLOTS:
                                "xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/2006/"
                                "main\"><w:comment w:id=\"0\"><w:p><w:r><w:t>A remark of the "
                                "reviewer</w:t></w:r></w:p></w:comment></w:comments>"}}
-            << 1;
+            << 6;
         QTest::newRow("a damaged header")
             << section({{"header", 0}})
             << QList<ExtraPart>{{QStringLiteral("header1.xml"), QStringLiteral("application/xml"),
@@ -909,6 +1032,244 @@ private Q_SLOTS:
         QCOMPARE(interfaces, QStringList{QStringLiteral("lo")});
         QVERIFY(instance->open(m_own + QStringLiteral("/own.docx")));
         instance->quit();
+    }
+
+    // A page says what its document says: tracked insertions and deletions marked as Word's
+    // pages mark them, in every block they run through; comments listed at the end, each
+    // linked both ways with a mark where it stands. From .docx made here, and .doc and .rtf
+    // the office makes from it; in both flavours.
+    void changesAndCommentsAreShown_data()
+    {
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<int>("format");
+        QTest::addColumn<QStringList>("changes");
+        QTest::addColumn<QStringList>("comments");
+        QTest::addColumn<QString>("shown"); // text the page shows, changes and marks in it
+        const QString by =
+            QStringLiteral(" w:author=\"Ann Reviewer\" w:date=\"2026-12-01T10:00:00Z\"");
+        const auto run = [](const char* text) {
+            return QStringLiteral("<w:r><w:t xml:space=\"preserve\">%1</w:t></w:r>")
+                .arg(QLatin1String(text));
+        };
+        const auto inserted = [&](int id, const char* text) {
+            return QStringLiteral("<w:ins w:id=\"%1\"%2>").arg(id).arg(by) + run(text) +
+                   QStringLiteral("</w:ins>");
+        };
+        const auto deleted = [&](int id, const char* text) {
+            return QStringLiteral("<w:del w:id=\"%1\"%2><w:r><w:delText xml:space=\"preserve\">"
+                                  "%3</w:delText></w:r></w:del>")
+                .arg(id)
+                .arg(by, QLatin1String(text));
+        };
+        const auto paragraph = [](const QString& content) {
+            return QStringLiteral("<w:p>") + content + QStringLiteral("</w:p>");
+        };
+        // A paragraph whose mark is deleted: it runs into the next one.
+        const auto joined = [&](int id, const QString& content) {
+            return QStringLiteral("<w:p><w:pPr><w:rPr><w:del w:id=\"%1\"%2/></w:rPr></w:pPr>")
+                       .arg(id)
+                       .arg(by) +
+                   content + QStringLiteral("</w:p>");
+        };
+        const auto cell = [](const QString& content) {
+            return QStringLiteral("<w:tc><w:tcPr><w:tcW w:w=\"2000\" w:type=\"dxa\"/></w:tcPr>"
+                                  "<w:p>") +
+                   content + QStringLiteral("</w:p></w:tc>");
+        };
+        const auto commentAt = [&](int id, const QString& content) {
+            return QStringLiteral("<w:commentRangeStart w:id=\"%1\"/>").arg(id) + content +
+                   QStringLiteral("<w:commentRangeEnd w:id=\"%1\"/><w:r><w:commentReference "
+                                  "w:id=\"%1\"/></w:r>")
+                       .arg(id);
+        };
+        const auto comments =
+            [](const QList<std::tuple<const char*, const char*, const char*>>& list) {
+                QByteArray xml =
+                    "<w:comments xmlns:w=\"http://schemas.openxmlformats.org/"
+                    "wordprocessingml/2006/main\" xmlns:w14=\"http://schemas.microsoft."
+                    "com/office/word/2010/wordml\">";
+                for (qsizetype k = 0; k < list.size(); ++k) {
+                    const auto& [author, initials, text] = list[k];
+                    xml += "<w:comment w:id=\"" + QByteArray::number(k) + "\" w:author=\"" +
+                           author + "\" w:date=\"2026-12-01T11:00:00Z\" w:initials=\"" + initials +
+                           "\"><w:p w14:paraId=\"0000000" + QByteArray::number(k + 1) +
+                           "\"><w:r><w:t>" + text + "</w:t></w:r></w:p></w:comment>";
+                }
+                return ExtraPart{QStringLiteral("comments.xml"),
+                                 QStringLiteral("application/vnd.openxmlformats-officedocument."
+                                                "wordprocessingml.comments+xml"),
+                                 QStringLiteral("comments"), xml + "</w:comments>"};
+            };
+        const ExtraPart answers{
+            QStringLiteral("commentsExtended.xml"),
+            QStringLiteral("application/vnd.openxmlformats-officedocument.wordprocessingml."
+                           "commentsExtended+xml"),
+            QStringLiteral("http://schemas.microsoft.com/office/2011/relationships/"
+                           "commentsExtended"),
+            "<w15:commentsEx xmlns:w15=\"http://schemas.microsoft.com/office/word/2012/wordml\">"
+            "<w15:commentEx w15:paraId=\"00000001\" w15:done=\"0\"/><w15:commentEx "
+            "w15:paraId=\"00000002\" w15:paraIdParent=\"00000001\" w15:done=\"0\"/>"
+            "</w15:commentsEx>"};
+        struct Row
+        {
+            const char* name;
+            QString body;
+            QList<ExtraPart> extras;
+            QStringList changes;
+            QStringList comments;
+            QString shown;
+        };
+        const QList<Row> rows = {
+            {"insertion",
+             paragraph(run("Kept words ") + inserted(1, "INSERTEDTEXT") + run(" end.")),
+             {},
+             {QStringLiteral("ins INSERTEDTEXT")},
+             {},
+             QStringLiteral("Kept words INSERTEDTEXT end.")},
+            {"deletion",
+             paragraph(run("Kept words ") + deleted(1, "DELETEDTEXT") + run(" end.")),
+             {},
+             {QStringLiteral("del DELETEDTEXT")},
+             {},
+             QStringLiteral("Kept words DELETEDTEXT end.")},
+            {"both in one paragraph",
+             paragraph(run("Kept words ") + deleted(1, "DELETEDTEXT") +
+                       inserted(2, "INSERTEDTEXT") + run(" end.")),
+             {},
+             {QStringLiteral("del DELETEDTEXT"), QStringLiteral("ins INSERTEDTEXT")},
+             {},
+             QStringLiteral("Kept words DELETEDTEXTINSERTEDTEXT end.")},
+            {"a deletion across two paragraphs",
+             joined(1, run("First stays ") + deleted(2, "GONEONE")) +
+                 paragraph(deleted(3, "GONETWO") + run(" second stays.")),
+             {},
+             {QStringLiteral("del GONEONE"), QStringLiteral("del GONETWO")},
+             {},
+             QStringLiteral("First stays GONEONE")},
+            {"a deletion across table cells",
+             QStringLiteral("<w:tbl><w:tblGrid><w:gridCol w:w=\"2000\"/><w:gridCol w:w=\"2000\"/>"
+                            "</w:tblGrid><w:tr>") +
+                 cell(run("Cell one ") + deleted(1, "GONEONE")) +
+                 cell(deleted(2, "GONETWO") + run(" cell two")) +
+                 QStringLiteral("</w:tr></w:tbl>") + paragraph(run("After the table.")),
+             {},
+             {QStringLiteral("del GONEONE"), QStringLiteral("del GONETWO")},
+             {},
+             QStringLiteral("Cell one GONEONE")},
+            {"a move",
+             paragraph(run("Here ") +
+                       QStringLiteral("<w:moveFromRangeStart w:id=\"1\" w:name=\"move1\"%1/>"
+                                      "<w:moveFrom w:id=\"2\"%1>")
+                           .arg(by) +
+                       run("MOVEDTEXT") +
+                       QStringLiteral("</w:moveFrom><w:moveFromRangeEnd w:id=\"1\"/>")) +
+                 paragraph(run("There ") +
+                           QStringLiteral("<w:moveToRangeStart w:id=\"3\" w:name=\"move1\"%1/>"
+                                          "<w:moveTo w:id=\"4\"%1>")
+                               .arg(by) +
+                           run("MOVEDTEXT") +
+                           QStringLiteral("</w:moveTo><w:moveToRangeEnd w:id=\"3\"/>")),
+             {},
+             {QStringLiteral("del MOVEDTEXT"), QStringLiteral("ins MOVEDTEXT")},
+             {},
+             QStringLiteral("There MOVEDTEXT")},
+            {"a change of formatting",
+             paragraph(run("Kept words ") +
+                       QStringLiteral("<w:r><w:rPr><w:b/><w:rPrChange w:id=\"1\"%1><w:rPr/>"
+                                      "</w:rPrChange></w:rPr><w:t>BOLDNOW</w:t></w:r>")
+                           .arg(by) +
+                       run(" end.")),
+             {},
+             {},
+             {},
+             // (Not "Kept words BOLDNOW": the office writes this change into RTF as a number
+             // that its own reader then shows as text, the command line too.)
+             QStringLiteral("BOLDNOW end.")},
+            {"a comment",
+             paragraph(run("Kept words ") + commentAt(0, run("COMMENTED")) + run(" end.")),
+             {comments({{"Ann Reviewer", "AR", "A REMARK"}})},
+             {},
+             {QStringLiteral("[AR1] A REMARK")},
+             QStringLiteral("Kept words COMMENTED[AR1] end.")},
+            {"a reply",
+             // (As Word writes a reply: over the same text, ending after the comment.)
+             paragraph(run("Kept words ") +
+                       QStringLiteral("<w:commentRangeStart w:id=\"0\"/><w:commentRangeStart "
+                                      "w:id=\"1\"/>") +
+                       run("COMMENTED") +
+                       QStringLiteral("<w:commentRangeEnd w:id=\"0\"/><w:r><w:commentReference "
+                                      "w:id=\"0\"/></w:r><w:commentRangeEnd w:id=\"1\"/><w:r>"
+                                      "<w:commentReference w:id=\"1\"/></w:r>") +
+                       run(" end.")),
+             {comments({{"Ann Reviewer", "AR", "A REMARK"}, {"Bob Writer", "BW", "A REPLY"}}),
+              answers},
+             {},
+             {QStringLiteral("[AR1] A REMARK"), QStringLiteral("[BW2] A REPLY")},
+             QStringLiteral("Kept words COMMENTED")},
+            {"a comment on a deleted word",
+             paragraph(run("Kept words ") +
+                       commentAt(0, QStringLiteral("<w:del w:id=\"5\"%1><w:r><w:delText>"
+                                                   "GONEWORD</w:delText></w:r></w:del>")
+                                        .arg(by)) +
+                       run(" end.")),
+             {comments({{"Ann Reviewer", "AR", "WHY GONE"}})},
+             {QStringLiteral("del GONEWORD")},
+             {QStringLiteral("[AR1] WHY GONE")},
+             QStringLiteral("Kept words GONEWORD")},
+        };
+        // The sources, made once: the .docx here, the .doc and .rtf by the office from it.
+        const QString folder = m_work.filePath(QStringLiteral("revisions"));
+        QDir().mkpath(folder);
+        QStringList made;
+        for (qsizetype k = 0; k < rows.size(); ++k) {
+            made << folder + QStringLiteral("/change%1.docx").arg(k);
+            writeWordPackage(made.last(), rows[k].body, rows[k].extras);
+        }
+        for (const char* other : {"doc", "rtf"})
+            QVERIFY(makeWithStockOffice(made, QLatin1String(other), folder));
+        for (const char* suffix : {"docx", "doc", "rtf"}) {
+            for (qsizetype k = 0; k < rows.size(); ++k) {
+                const Row& row = rows[k];
+                for (const int format : {int(HtmlNormal), int(HtmlFiltered)}) {
+                    QTest::addRow("%s, .%s, %d", row.name, suffix, format)
+                        << folder + QStringLiteral("/change%1.").arg(k) + QLatin1String(suffix)
+                        << format << row.changes << row.comments << row.shown;
+                }
+            }
+        }
+    }
+
+    void changesAndCommentsAreShown()
+    {
+        QFETCH(QString, source);
+        QFETCH(int, format);
+        QFETCH(QStringList, changes);
+        QFETCH(QStringList, comments);
+        QFETCH(QString, shown);
+        const QString page =
+            m_out +
+            QStringLiteral("/revisions/%1-%2.htm").arg(QFileInfo(source).fileName()).arg(format);
+        QDir().mkpath(QFileInfo(page).path());
+        ExportDocument(
+            m_engine.get(), [&] { return std::optional<int>(format); }, source, page);
+        const QByteArray bytes = readBytes(page);
+        const PageMarks marks = readMarks(bytes);
+        QVERIFY2(marks.changes == changes, qPrintable(marks.changes.join(u'|')));
+        for (qsizetype k = 0; k < marks.changes.size(); ++k) {
+            QCOMPARE(marks.authors[k], QStringLiteral("mailto:Ann%20Reviewer"));
+            QVERIFY2(marks.dates[k].startsWith(QLatin1String("2026-12-01T10:00")),
+                     qPrintable(marks.dates[k]));
+        }
+        QVERIFY(!marks.blockInside);
+        QCOMPARE(marks.comments, comments);
+        QCOMPARE(marks.marks.size(), comments.size());
+        QVERIFY(marks.linked);
+        for (const QString& hidden : marks.hidden) {
+            for (const QString& comment : comments)
+                QVERIFY2(!hidden.contains(comment.section(u' ', 1)), qPrintable(hidden));
+        }
+        const QString text = ReadHtmlPage(bytes).visibleText.simplified();
+        QVERIFY2(text.contains(shown), qPrintable(text));
     }
 
     // An instance's temporary folder is emptied of whatever it holds, links removed as links:
@@ -1346,6 +1707,52 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(out + QStringLiteral("/html-chunk.htm")));
     }
 
+    // A reviewed document through the window, in both flavours: what was deleted is marked
+    // deleted, what was inserted inserted, and the comment is listed and linked.
+    void changesThroughTheWindow()
+    {
+        const QString by =
+            QStringLiteral(" w:author=\"Ann Reviewer\" w:date=\"2026-12-01T10:00:00Z\"");
+        const QString source = m_own + QStringLiteral("/reviewed.docx");
+        writeWordPackage(
+            source,
+            QStringLiteral("<w:p><w:r><w:t xml:space=\"preserve\">Kept words </w:t></w:r>"
+                           "<w:del w:id=\"1\"%1><w:r><w:delText>DELETEDTEXT</w:delText></w:r>"
+                           "</w:del><w:ins w:id=\"2\"%1><w:r><w:t>INSERTEDTEXT</w:t></w:r>"
+                           "</w:ins><w:commentRangeStart w:id=\"0\"/><w:r><w:t xml:space="
+                           "\"preserve\"> end.</w:t></w:r><w:commentRangeEnd w:id=\"0\"/><w:r>"
+                           "<w:commentReference w:id=\"0\"/></w:r></w:p>")
+                .arg(by),
+            {{QStringLiteral("comments.xml"),
+              QStringLiteral(
+                  "application/vnd.openxmlformats-officedocument.wordprocessingml.comments+xml"),
+              QStringLiteral("comments"),
+              "<w:comments xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/2006/"
+              "main\"><w:comment w:id=\"0\" w:author=\"Ann Reviewer\" w:initials=\"AR\"><w:p>"
+              "<w:r><w:t>A REMARK</w:t></w:r></w:p></w:comment></w:comments>"}});
+        test::TestPlatform platform;
+        Platform services = platform.services();
+        services.automation = m_engine.get();
+        Form1 form(services);
+        form.Form_Load();
+        form.documents().AddDocument(source);
+        for (const char* flavour : {"Option1", "Option2"}) {
+            const QString out =
+                m_work.filePath(QStringLiteral("reviewed-") + QLatin1String(flavour));
+            QCOMPARE(startInto(form, platform, out, flavour), QStringList{QStringLiteral("Done.")});
+            const QByteArray page = readBytes(out + QStringLiteral("/reviewed.htm"));
+            const PageMarks marks = readMarks(page);
+            QCOMPARE(marks.changes, (QStringList{QStringLiteral("del DELETEDTEXT"),
+                                                 QStringLiteral("ins INSERTEDTEXT")}));
+            QCOMPARE(marks.authors.value(0), QStringLiteral("mailto:Ann%20Reviewer"));
+            QVERIFY(marks.dates.value(1).startsWith(QLatin1String("2026-12-01T10:00")));
+            QCOMPARE(marks.comments, QStringList{QStringLiteral("[AR1] A REMARK")});
+            QVERIFY(marks.linked);
+            QVERIFY(ReadHtmlPage(page).visibleText.simplified().contains(
+                QStringLiteral("Kept words DELETEDTEXTINSERTEDTEXT end.[AR1]")));
+        }
+    }
+
     // Namesakes of one run each keep a page of their own, with their own text and pictures:
     // the first its name, the later ones "name (2).htm" and on, in the list's order, whether
     // or not the earlier ones converted; alike with converting ahead on and off. Each source
@@ -1622,7 +2029,11 @@ private Q_SLOTS:
         if (cli.isEmpty())
             return; // the command line wrote nothing to compare with
         const QByteArray theirPage = readBytes(cli);
-        const QStringList ours = visibleWords(page);
+        // Changes and comments are marked well, and what the office shows is all there.
+        const PageMarks marks = readMarks(page);
+        QVERIFY(marks.linked && !marks.blockInside);
+        QCOMPARE(marks.marks.isEmpty(), marks.comments.isEmpty());
+        const QStringList ours = visibleWords(withoutComments(page));
         const QStringList theirs = visibleWords(theirPage);
         const int differing = wordsNotShared(ours, theirs);
         QVERIFY2(

@@ -2,6 +2,7 @@
 
 #include "convert/ExportDocument.h"
 #include "convert/libreoffice/DocumentKinds.h"
+#include "convert/libreoffice/DocumentRevisions.h"
 #include "convert/libreoffice/Watchdog.h"
 #include "convert/pages/HtmlPage.h"
 #include "convert/pages/PackageWords.h"
@@ -278,12 +279,18 @@ std::unique_ptr<WordDocument> OfficeInstance::open(const QString& path)
                 loadedWords(component, m_process->temporaryFolder() + QStringLiteral("/words.txt"));
         },
         [&] { return damaged; });
+    // Tracked changes and comments are marked for the page to show them.
+    Revisions revisions;
+    guarded(
+        QStringLiteral("converting ") + shown,
+        [&] { revisions = MarkDocumentRevisions(component); }, [&] { return damaged; });
     // The package's own count sees the text the office did not load.
     if (stored.valid())
         words.stored = stored.get();
     qCDebug(lcConvert) << shown << "holds" << words.loaded.value_or(-1) << "words loaded,"
                        << words.stored.value_or(-1) << "stored";
-    return std::make_unique<OfficeDocument>(*this, component, std::move(words));
+    return std::make_unique<OfficeDocument>(*this, component, std::move(words),
+                                            std::move(revisions));
 }
 
 std::pair<QString, int> SaveTarget(const QList<NamedArgument>& arguments)
@@ -327,6 +334,17 @@ void OfficeDocument::store(const QString& page, int fileFormat)
             storable->storeToURL(fileUrl(page), properties(list));
         },
         [&] { return QStringLiteral("LibreOffice could not save %1.").arg(name); });
+    if (m_revisions.isEmpty())
+        return;
+    QFile written(page);
+    if (!written.open(QIODevice::ReadOnly))
+        return;
+    const std::optional<QByteArray> marked = MarkPageRevisions(written.readAll(), m_revisions);
+    written.close();
+    if (marked && (!written.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+                   written.write(*marked) != marked->size()))
+        throw Failure(Failure::AutomationError,
+                      QStringLiteral("LibreOffice could not save %1.").arg(name));
 }
 
 void OfficeInstance::quit()

@@ -3,6 +3,7 @@
 #include "convert/WordAutomation.h"
 #include "convert/libreoffice/InstancePool.h"
 
+#include "convert/pages/PageRevisions.h"
 #include "convert/pages/StagedSave.h"
 
 #include <chrono>
@@ -67,8 +68,9 @@ class OfficeDocument final : public WordDocument
 {
 public:
     OfficeDocument(OfficeInstance& instance, css::uno::Reference<css::lang::XComponent> component,
-                   DocumentWords words)
-        : m_instance(instance), m_component(std::move(component)), m_words(std::move(words))
+                   DocumentWords words, Revisions revisions)
+        : m_instance(instance), m_component(std::move(component)), m_words(std::move(words)),
+          m_revisions(std::move(revisions))
     {}
     // Saves into the target all or nothing (see SaveStaged); a page that lost the
     // document's text is not saved.
@@ -82,6 +84,7 @@ private:
     OfficeInstance& m_instance;
     css::uno::Reference<css::lang::XComponent> m_component;
     const DocumentWords m_words;
+    const Revisions m_revisions; // what the markers in its text stand for
 };
 
 // The page and the save format that a save's arguments name; throws the word processor's

@@ -418,9 +418,16 @@ std::optional<QByteArray>
 RelinkPage(const QByteArray& bytes,
            const std::function<std::optional<QString>(const QString&)>& relink)
 {
+    return RewritePage(bytes,
+                       [&relink](xmlDoc* doc) { return relinkElements(doc->children, relink); });
+}
+
+std::optional<QByteArray> RewritePage(const QByteArray& bytes,
+                                      const std::function<bool(xmlDoc*)>& change)
+{
     InitialiseXmlParser();
     Parsed parsed = parse(bytes);
-    if (!parsed.doc || !parsed.whole || !relinkElements(parsed.doc->children, relink))
+    if (!parsed.doc || !parsed.whole || !change(parsed.doc.get()))
         return std::nullopt;
     const QByteArray encoding =
         parsed.declaredEncoding.isEmpty() ? QByteArray("UTF-8") : parsed.declaredEncoding;

@@ -7,6 +7,8 @@
 #include <functional>
 #include <optional>
 
+struct _xmlDoc;
+
 namespace docuflume {
 
 // An HTML page as a browser reads it, through libxml2's HTML parser: what it declares, what
@@ -40,6 +42,12 @@ HtmlPage ReadHtmlPage(const QByteArray& bytes);
 std::optional<QByteArray>
 RelinkPage(const QByteArray& bytes,
            const std::function<std::optional<QString>(const QString&)>& relink);
+
+// The page as `change` leaves its tree, read and written back through libxml2 in the page's
+// own flavour; nothing when `change` answers that it changed nothing, or the page cannot be
+// read whole.
+std::optional<QByteArray> RewritePage(const QByteArray& bytes,
+                                      const std::function<bool(_xmlDoc*)>& change);
 
 // How many words a text holds: the runs of characters between white space (Unicode's, a
 // no-break space among it), counted alike on a page and in the document it was made from.

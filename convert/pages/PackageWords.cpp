@@ -40,9 +40,9 @@ const char* const kCompatibilityNamespace =
     "http://schemas.openxmlformats.org/markup-compatibility/2006";
 
 // The relationships whose targets hold text a page shows (by the last segment of their type,
-// the same in the transitional and the strict namespaces). Comments are not among them: the
-// page keeps them out of sight. Headers and footers count only where a section names them.
-const char* const kNoteParts[] = {"footnotes", "endnotes"};
+// the same in the transitional and the strict namespaces): comments among them, which the
+// page lists at its end. Headers and footers count only where a section names them.
+const char* const kNoteParts[] = {"footnotes", "endnotes", "comments"};
 const char* const kRelationshipNamespaces[] = {
     "http://schemas.openxmlformats.org/officeDocument/2006/relationships",
     "http://purl.oclc.org/ooxml/officeDocument/relationships", // strict
