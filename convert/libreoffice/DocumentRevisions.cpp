@@ -17,7 +17,6 @@
 
 #include <QHash>
 
-#include <algorithm>
 #include <vector>
 
 namespace docuflume::office {
@@ -64,7 +63,8 @@ struct Marker
 Revisions MarkDocumentRevisions(const Reference<css::lang::XComponent>& document)
 {
     Revisions revisions;
-    std::vector<Marker> markers;
+    std::vector<Marker> markers; // the changes'
+    std::vector<Marker> commentMarkers;
     const Reference<css::document::XRedlinesSupplier> redlines(document, UNO_QUERY);
     if (redlines.is()) {
         const Reference<css::container::XEnumeration> each =
@@ -124,7 +124,7 @@ Revisions MarkDocumentRevisions(const Reference<css::lang::XComponent>& document
             revisions.comments.append(shown);
             byName.insert(toQ(read<OUString>(properties, "Name")), number);
             parents.append(toQ(read<OUString>(properties, "ParentName")));
-            markers.push_back({comment->getAnchor()->getEnd(), CommentMarker(number)});
+            commentMarkers.push_back({comment->getAnchor()->getEnd(), CommentMarker(number)});
             comments.push_back(comment);
         }
     }
@@ -142,7 +142,7 @@ Revisions MarkDocumentRevisions(const Reference<css::lang::XComponent>& document
     // Markers written at one place stand in the reverse order of their writing: the
     // comments' are written last to first, so that those at one place (a reply beside the
     // comment it answers) keep the document's order.
-    std::reverse(markers.begin() + qsizetype(revisions.changes.size()) * 2, markers.end());
+    markers.insert(markers.end(), commentMarkers.rbegin(), commentMarkers.rend());
     for (const Marker& marker : markers)
         marker.at->getText()->insertString(marker.at, toOU(marker.text), false);
     for (const auto& comment : comments)
