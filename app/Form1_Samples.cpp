@@ -5,12 +5,14 @@
 #include "shell/PathHelpers.h"
 #include "ui/Form1.h"
 
+#include <QDir>
 #include <QUrl>
 
 namespace docuflume {
 void Form1::AddSampleDocuments(DocumentList& list)
 {
-    const QString folder = programFile(QStringLiteral("Samples"));
+    // Listed as every intake lists a document: with the platform's separators.
+    const QString folder = QDir::toNativeSeparators(programFile(QStringLiteral("Samples")));
     // The only intake that never lists a document twice.
     for (const QString& name : ListFilesByPattern(folder, QStringLiteral("*.*"))) {
         const QString path = folder + kSeparator + name;

@@ -82,7 +82,11 @@ cmake -S "$source_dir" -B "$work/build" -G Ninja \
     tail -n 40 "$work/configure.log" >&2
     exit 1
 }
-cmake --build "$work/build" --parallel "$(nproc)"
+echo "build-qt-mingw: building Qt for Windows into $prefix (about half an hour on two cores)" >&2
+cmake --build "$work/build" --parallel "$(nproc)" >"$work/build.log" 2>&1 || {
+    tail -n 40 "$work/build.log" >&2
+    exit 1
+}
 rm -rf "$prefix"
 cmake --install "$work/build" >/dev/null
 touch "$prefix/.complete"

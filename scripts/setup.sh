@@ -19,12 +19,13 @@ packages=(
     xvfb xauth # a virtual display for machines without one
 )
 # With --tests: what the test command needs besides, to build the package and check it,
-# to open the pages in a real browser, and to build the Windows COM layer with mingw-w64
-# and test it under Wine.
+# to open the pages in a real browser, and to build the Windows program with mingw-w64
+# (Qt for Windows from Debian's source), drive it under Wine through its window (xdotool
+# clicks, xclip reads the boxes' text) and build its installer with NSIS.
 if [[ ${1:-} == --tests ]]; then
     packages+=(dpkg-dev file desktop-file-utils appstream xdotool libglib2.0-bin)
     packages+=(chromium)
-    packages+=(g++-mingw-w64-x86-64-posix wine wine64)
+    packages+=(g++-mingw-w64-x86-64-posix wine wine64 xclip nsis debian-archive-keyring)
 fi
 
 missing=()

@@ -16,9 +16,9 @@ rm -f build/docuflume_*.deb
 (cd build && cpack -G DEB >/dev/null)
 tests/package/check_package.sh build/docuflume_*.deb
 
-# The Windows program's sources, compiled with mingw-w64, and its Word automation driven
-# under Wine against a recording Word.
-tests/com/run_under_wine.sh build/wine
+# The Windows program, built with mingw-w64 (Qt for Windows too, the first time), its
+# tests, the program driven through its window and its installer, all under Wine.
+tests/windows/run_under_wine.sh build-windows
 
 scripts/build.sh build-asan -DDOCUFLUME_WERROR=ON -DDOCUFLUME_SANITIZE=ON -DDOCUFLUME_BUILD_BENCH=OFF
 (cd build-asan && LSAN_OPTIONS="suppressions=$PWD/../tests/lsan.supp" \

@@ -8,6 +8,9 @@
 #include <shlobj.h>
 #include <windows.h>
 
+#include <optional>
+#include <tuple>
+
 namespace docuflume::fs {
 namespace {
 
@@ -111,11 +114,32 @@ QStringList listOpenableFiles(const QString& folder,
     return names;
 }
 
+namespace {
+
+// A file's identity: its volume and its number there, whatever name (a hard link, a short
+// 8.3 name, another spelling) it is reached by.
+std::optional<std::tuple<DWORD, DWORD, DWORD>> identityOf(const QString& path)
+{
+    const HANDLE file = ::CreateFileW(nativePath(path).c_str(), FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return std::nullopt;
+    BY_HANDLE_FILE_INFORMATION information{};
+    const bool known = ::GetFileInformationByHandle(file, &information);
+    ::CloseHandle(file);
+    if (!known)
+        return std::nullopt;
+    return std::tuple(information.dwVolumeSerialNumber, information.nFileIndexHigh,
+                      information.nFileIndexLow);
+}
+
+} // namespace
+
 bool sameFile(const QString& first, const QString& second)
 {
-    const QString a = QFileInfo(first).canonicalFilePath();
-    return !a.isEmpty() &&
-           a.compare(QFileInfo(second).canonicalFilePath(), Qt::CaseInsensitive) == 0;
+    const auto a = identityOf(first);
+    return a && a == identityOf(second);
 }
 
 bool removeTree(const QString& path)
@@ -175,7 +199,7 @@ std::optional<std::pair<quint64, quint64>> folderIdentity(const QString&)
     return std::nullopt;
 }
 
-std::optional<FileIdentity> fileIdentity(const QString& path)
+std::optional<FileIdentity> identityOf(const QString& path)
 {
     const HANDLE file = CreateFileW(nativePath(path).c_str(), FILE_READ_ATTRIBUTES,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,

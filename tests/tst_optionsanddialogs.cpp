@@ -12,6 +12,7 @@
 #include "ui/Form1.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QPushButton>
@@ -174,18 +175,19 @@ private Q_SLOTS:
         QCOMPARE(m_platform->prompts.folderPicks.first().title,
                  QStringLiteral("Please select folder:"));
         QCOMPARE(m_platform->prompts.folderPicks.first().initialFolder, QStringLiteral("/srv"));
-        QCOMPARE(text1()->text(), QStringLiteral("/srv/work/"));
-        QCOMPARE(stored(setting::LastFolderDot.key), QStringLiteral("/srv/work"));
-        QCOMPARE(stored(setting::OutputFolder.key), QStringLiteral("/srv/work/"));
+        QCOMPARE(text1()->text(), test::native(QStringLiteral("/srv/work/")));
+        QCOMPARE(stored(setting::LastFolderDot.key), test::native(QStringLiteral("/srv/work")));
+        QCOMPARE(stored(setting::OutputFolder.key), test::native(QStringLiteral("/srv/work/")));
 
         browse->click(); // the root keeps its single separator
-        QCOMPARE(m_platform->prompts.folderPicks[1].initialFolder, QStringLiteral("/srv/work"));
-        QCOMPARE(text1()->text(), QStringLiteral("/"));
-        QCOMPARE(stored(setting::LastFolderDot.key), QStringLiteral("/"));
+        QCOMPARE(m_platform->prompts.folderPicks[1].initialFolder,
+                 test::native(QStringLiteral("/srv/work")));
+        QCOMPARE(text1()->text(), test::native(QStringLiteral("/")));
+        QCOMPARE(stored(setting::LastFolderDot.key), test::native(QStringLiteral("/")));
 
         browse->click(); // cancelled: nothing changes
-        QCOMPARE(text1()->text(), QStringLiteral("/"));
-        QCOMPARE(stored(setting::LastFolderDot.key), QStringLiteral("/"));
+        QCOMPARE(text1()->text(), test::native(QStringLiteral("/")));
+        QCOMPARE(stored(setting::LastFolderDot.key), test::native(QStringLiteral("/")));
         QVERIFY(m_platform->prompts.messages.isEmpty());
     }
 
@@ -193,19 +195,18 @@ private Q_SLOTS:
     {
         auto& prompts = m_platform->prompts;
         prompts.fileAnswers = {
-            {QStringLiteral("/docs/a.doc")},
-            {QStringLiteral("/docs/b.doc"), QStringLiteral("/docs/a.doc")},
-            {QStringLiteral("/x.doc"), QStringLiteral("/y.doc")},
-            {QStringLiteral("/docs/c.doc"), QStringLiteral("/srv/d.doc"), QStringLiteral("/e.doc")},
+            {at("/docs/a.doc")},
+            {at("/docs/b.doc"), at("/docs/a.doc")},
+            {at("/x.doc"), at("/y.doc")},
+            {at("/docs/c.doc"), at("/srv/d.doc"), at("/e.doc")},
             {},
         };
         auto* add = m_form->findChild<QPushButton*>(QStringLiteral("PushButton1"));
         for (int i = 0; i < 5; ++i)
             add->click();
-        QCOMPARE(rows(), (QStringList{QStringLiteral("/docs/a.doc"), QStringLiteral("/docs/b.doc"),
-                                      QStringLiteral("/docs/a.doc"), QStringLiteral("/x.doc"),
-                                      QStringLiteral("/y.doc"), QStringLiteral("/docs/c.doc"),
-                                      QStringLiteral("/srv/d.doc"), QStringLiteral("/e.doc")}));
+        QCOMPARE(rows(), test::native(QStringList{
+                             at("/docs/a.doc"), at("/docs/b.doc"), at("/docs/a.doc"), at("/x.doc"),
+                             at("/y.doc"), at("/docs/c.doc"), at("/srv/d.doc"), at("/e.doc")}));
         const OpenFilesRequest& request = prompts.fileDialogs.first();
         QCOMPARE(request.title, QStringLiteral("Add File(s) - Hold Ctrl to select multiple files"));
         QCOMPARE(request.filters, (QStringList{QStringLiteral("Word Documents (*.do*)"),
@@ -217,15 +218,15 @@ private Q_SLOTS:
     void resultInItsClassicForm()
     {
         QCOMPARE(OpenFileResult({}), QString());
-        QCOMPARE(OpenFileResult({QStringLiteral("/a b/c.doc")}), QStringLiteral("/a b/c.doc"));
-        QCOMPARE(OpenFileResult({QStringLiteral("/d/a.doc"), QStringLiteral("/d/b.doc")}),
-                 QStringLiteral("/d") + QChar(0) + QStringLiteral("a.doc") + QChar(0) +
+        QCOMPARE(OpenFileResult({at("/a b/c.doc")}), test::native(at("/a b/c.doc")));
+        QCOMPARE(OpenFileResult({at("/d/a.doc"), at("/d/b.doc")}),
+                 test::native(at("/d")) + QChar(0) + QStringLiteral("a.doc") + QChar(0) +
                      QStringLiteral("b.doc"));
-        QCOMPARE(OpenFileResult({QStringLiteral("/a.doc"), QStringLiteral("/b.doc")}),
-                 QStringLiteral("/") + QChar(0) + QStringLiteral("a.doc") + QChar(0) +
+        QCOMPARE(OpenFileResult({at("/a.doc"), at("/b.doc")}),
+                 test::native(at("/")) + QChar(0) + QStringLiteral("a.doc") + QChar(0) +
                      QStringLiteral("b.doc"));
-        QCOMPARE(OpenFileResult({QStringLiteral("/d/a.doc"), QStringLiteral("/e/a.doc")}),
-                 QChar(0) + QStringLiteral("/d/a.doc") + QChar(0) + QStringLiteral("/e/a.doc"));
+        QCOMPARE(OpenFileResult({at("/d/a.doc"), at("/e/a.doc")}),
+                 QChar(0) + test::native(at("/d/a.doc")) + QChar(0) + test::native(at("/e/a.doc")));
     }
 
     void tooManyFiles()
@@ -245,6 +246,11 @@ private Q_SLOTS:
     }
 
 private:
+    // A path from the root of the drive the dialogs name (none on POSIX).
+    static QString at(const char* path)
+    {
+        return QDir::rootPath().chopped(1) + QLatin1String(path);
+    }
     QString stored(const QString& key) const
     {
         return m_platform->settings->value(key).value_or(QStringLiteral("<none>"));

@@ -3,6 +3,7 @@
 #include "convert/PageNames.h"
 #include "shell/PathHelpers.h"
 
+#include <QDir>
 #include <QTest>
 
 using namespace docuflume;
@@ -159,7 +160,9 @@ private Q_SLOTS:
         PageNames names([&](const QString&) { return ignoresCase; });
         QStringList claimed;
         for (const QString& path : paths)
-            claimed << names.claim(path);
+            claimed << names.claim(QDir::toNativeSeparators(path));
+        for (QString& page : pages)
+            page = QDir::toNativeSeparators(page);
         QCOMPARE(claimed, pages);
     }
 

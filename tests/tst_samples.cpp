@@ -27,7 +27,7 @@ private Q_SLOTS:
         services.programFolder = program;
         Form1 form(services);
         // A row that differs only in case is not the same document.
-        form.documents().AddDocument(program + QStringLiteral("/Samples/A.doc"));
+        form.documents().AddDocument(test::native(program + QStringLiteral("/Samples/A.doc")));
         platform.prompts.messageAnswers = {MessageAnswer::No, MessageAnswer::Yes};
 
         auto* button = form.findChild<QPushButton*>(QStringLiteral("PushButton5"));
@@ -39,9 +39,10 @@ private Q_SLOTS:
         QSet<QString> rows;
         for (int i = 2; i <= 4; ++i)
             rows << form.documents().DocumentText(i);
-        QCOMPARE(rows, (QSet<QString>{program + QStringLiteral("/Samples/a.doc"),
-                                      program + QStringLiteral("/Samples/b.rtf"),
-                                      program + QStringLiteral("/Samples/.hidden.docx")}));
+        QCOMPARE(rows,
+                 (QSet<QString>{test::native(program + QStringLiteral("/Samples/a.doc")),
+                                test::native(program + QStringLiteral("/Samples/b.rtf")),
+                                test::native(program + QStringLiteral("/Samples/.hidden.docx"))}));
         QCOMPARE(platform.prompts.messages.size(), 2);
         const MessageRequest& question = platform.prompts.messages.first();
         QCOMPARE(question.text,
@@ -72,13 +73,14 @@ private Q_SLOTS:
             form.PushButton5_Click();
             QCOMPARE(form.documents().DocumentCount(), 1);
             QCOMPARE(form.documents().DocumentText(1),
-                     data + QStringLiteral("/Samples/installed.doc"));
+                     test::native(data + QStringLiteral("/Samples/installed.doc")));
         }
         test::touchFile(program + QStringLiteral("/Samples/beside.doc"));
         Form1 form(services);
         form.PushButton5_Click();
         QCOMPARE(form.documents().DocumentCount(), 1);
-        QCOMPARE(form.documents().DocumentText(1), program + QStringLiteral("/Samples/beside.doc"));
+        QCOMPARE(form.documents().DocumentText(1),
+                 test::native(program + QStringLiteral("/Samples/beside.doc")));
     }
 
     void shippedSamples()

@@ -37,14 +37,15 @@ void check(HRESULT code, const std::wstring& what)
 thread_local const BusyRetry* t_busyRetry = nullptr;
 
 // A raw call into a server, tried again while the server rejects it as busy, as the thread's
-// filter allows.
+// filter allows. The patience counts from the first try: where COM has asked the filter
+// already (Windows does), that try has spent it, and nothing is tried again here.
 template <typename Call> HRESULT retried(Call call)
 {
+    const auto first = std::chrono::steady_clock::now();
     HRESULT result = call();
     const BusyRetry* filter = BusyRetry::current();
     if (!filter || !ServerWasBusy(result))
         return result;
-    const auto first = std::chrono::steady_clock::now();
     while (ServerWasBusy(result)) {
         const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
             std::chrono::steady_clock::now() - first);
@@ -227,6 +228,24 @@ std::wstring Variant::toString() const
                         text.bstrVal ? SysStringLen(text.bstrVal) : 0);
     VariantClear(&text);
     return result;
+}
+
+std::optional<bool> Variant::toBool() const
+{
+    VARIANT converted;
+    VariantInit(&converted);
+    if (FAILED(VariantChangeType(&converted, const_cast<VARIANT*>(&m_value), 0, VT_BOOL)))
+        return std::nullopt;
+    return converted.boolVal != VARIANT_FALSE;
+}
+
+std::optional<std::int32_t> Variant::toInt32() const
+{
+    VARIANT converted;
+    VariantInit(&converted);
+    if (FAILED(VariantChangeType(&converted, const_cast<VARIANT*>(&m_value), 0, VT_I4)))
+        return std::nullopt;
+    return std::int32_t(converted.lVal);
 }
 
 IDispatch* Variant::dispatch() const

@@ -52,6 +52,9 @@ public:
     VARIANT* receive() noexcept; // cleared, for a call to fill in
     // The value as text, as COM converts it; empty when it cannot be converted.
     std::wstring toString() const;
+    // The value as a boolean or a number, as COM converts it; nothing when it cannot be.
+    std::optional<bool> toBool() const;
+    std::optional<std::int32_t> toInt32() const;
     // The object it holds, with a reference of its own; null when it holds none.
     IDispatch* dispatch() const;
 
@@ -77,7 +80,15 @@ private:
 // "call was rejected by callee". Registered on the calling thread's apartment, this filter
 // has COM retry them with a growing pause until `patience` has gone by since the first
 // rejection; the calls of this layer retry the same way where COM leaves the rejection to
-// the caller (Wine does). A rejected call was never run, so trying it again is safe.
+// the caller (Wine does), within the same patience, counted from the call's first try, so
+// that a call COM has retried already is not retried again. A rejected call was never run,
+// so trying it again is safe.
+// COM interfaces have no virtual destructor: objects are released through them, never
+// deleted through them.
+#if defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
+#endif
 class BusyRetry final : public IMessageFilter
 {
 public:
@@ -105,6 +116,9 @@ private:
     IMessageFilter* m_previous = nullptr;
     const BusyRetry* m_outer = nullptr;
 };
+#if defined(__GNUC__)
+#pragma GCC diagnostic pop
+#endif
 
 // True for the errors a call returns when its server is gone (ended or killed) before or
 // while answering.

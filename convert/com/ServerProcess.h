@@ -1,25 +1,33 @@
 #pragma once
 
-// The process behind a COM server of our own: found when it starts, tied to this program's
+// The process behind a COM server of our own: told apart from others, tied to this program's
 // life, and ended when it will not end by itself. Plain Win32, no Qt.
 
 #include <windows.h>
 
+#include <optional>
 #include <set>
 #include <string>
 
 namespace docuflume::com {
 
 // The file name of the program a class's local server runs ("WINWORD.EXE"), from the
-// registration of `progId`; empty when it has none.
+// registration of `progId` in either registry view (a 32-bit server is registered in the
+// 32-bit one), its command line read as Windows runs it; empty when none can be found.
 std::wstring LocalServerImage(const std::wstring& progId);
 
 // The processes running a program of that file name now.
 std::set<DWORD> ProcessesRunning(const std::wstring& image);
 
+// The one process with a top-level window whose title holds `text`; nothing when none or
+// several have one.
+std::optional<DWORD> ProcessShowing(const std::wstring& text);
+
+// Whether the process shows a top-level window of the class `windowClass`.
+bool ShowsWindow(DWORD process, const wchar_t* windowClass);
+
 // A server process of ours, held by its handle: its number cannot go to another process
-// while it is held. Every one is put into one job of this program's that the system ends
-// with the program, however the program ends.
+// while it is held.
 class ServerProcess
 {
 public:
@@ -35,10 +43,19 @@ public:
     bool running() const noexcept;
     // Until it has ended, or `milliseconds` have gone by; true when it has ended.
     bool waitForEnd(DWORD milliseconds) const noexcept;
-    void terminate() const noexcept;
+    // Ends it; true when it has ended.
+    bool terminate() const noexcept;
+
+    // Puts it into a job of its own that the system ends with this program, however the
+    // program ends. A process cannot leave a job again, so this is done only once it is
+    // known to be ours; untie() then lets it outlive the program after all (the user has
+    // taken it over).
+    void tieToProgram() noexcept;
+    void untie() noexcept;
 
 private:
     HANDLE m_handle = nullptr;
+    HANDLE m_job = nullptr;
     DWORD m_id = 0;
 };
 

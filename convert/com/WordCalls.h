@@ -24,6 +24,51 @@ inline void makeSafe(const Dispatch& application)
     application.put(L"DisplayAlerts", Variant(std::int32_t(0)));      // wdAlertsNone
 }
 
+// The class of Word's main window and of each document's window: shown only once someone
+// works in it, never by an instance started through automation.
+inline const wchar_t* const kWindowClass = L"OpusApp";
+
+// Word's caption, the text of its windows' titles.
+inline std::wstring caption(const Dispatch& application)
+{
+    return application.call(L"Caption").toString();
+}
+
+inline void setCaption(const Dispatch& application, const std::wstring& caption)
+{
+    application.put(L"Caption", Variant(caption));
+}
+
+// Options.UpdateLinksAtOpen: whether a document's links are fetched anew when it opens.
+// Word keeps it as a setting of the user's, for every Word they start.
+inline bool updatesLinksAtOpen(const Dispatch& options)
+{
+    return options.call(L"UpdateLinksAtOpen").toBool().value_or(true);
+}
+
+inline void setUpdateLinksAtOpen(const Dispatch& options, bool update)
+{
+    options.put(L"UpdateLinksAtOpen", Variant(update));
+}
+
+// Whether the instance is still ours alone: invisible, and with no document open beyond the
+// `ours` we opened. A user who starts Word while ours runs may land in it.
+inline bool onlyOurs(const Dispatch& application, std::int32_t ours)
+{
+    if (application.call(L"Visible").toBool().value_or(true))
+        return false;
+    const std::optional<std::int32_t> count =
+        application.object(L"Documents").call(L"Count").toInt32();
+    return count && *count <= ours;
+}
+
+// Closes a document without saving: read-only, it has nothing of the user's to save.
+inline void close(const Dispatch& document)
+{
+    const std::int32_t doNotSaveChanges = 0; // wdDoNotSaveChanges
+    document.callNamed(L"Close", {{L"SaveChanges", Variant(doNotSaveChanges)}});
+}
+
 // The Word the user is running, for its name only.
 inline Dispatch running()
 {

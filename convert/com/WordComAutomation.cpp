@@ -5,7 +5,6 @@
 #include "convert/com/WordComAutomation.h"
 
 #include "convert/com/ComDispatch.h"
-#include "convert/com/WordCalls.h"
 #include "convert/com/WordEngine.h"
 #include "shell/Failure.h"
 #include "shell/Yield.h"
@@ -90,15 +89,12 @@ private:
     std::unique_ptr<WordInstance> m_instance;
 };
 
-// The user's Word, on the window's thread: only its name is read, and it is never quit.
+// The user's Word: only its name was read, and it is never quit.
 class RunningWordCom final : public WordApplication
 {
 public:
-    explicit RunningWordCom(Dispatch application) : m_application(std::move(application)) {}
-    QString name() override
-    {
-        return guarded([&] { return QString::fromStdWString(word::name(m_application)); });
-    }
+    explicit RunningWordCom(QString name) : m_name(std::move(name)) {}
+    QString name() override { return m_name; }
     std::unique_ptr<WordDocument> open(const QString&) override
     {
         throw Failure(Failure::AutomationError,
@@ -107,7 +103,7 @@ public:
     void quit() override {}
 
 private:
-    Dispatch m_application;
+    QString m_name;
 };
 
 class WordComAutomation final : public WordAutomation
@@ -116,20 +112,45 @@ public:
     QString productName() const override { return QStringLiteral("Microsoft Word"); }
     std::unique_ptr<WordApplication> create() override
     {
-        return guarded([&] { return std::make_unique<WordApplicationCom>(m_engine.create()); });
+        if (!m_refusal.isEmpty())
+            throw Failure(Failure::AutomationError, m_refusal);
+        try {
+            return std::make_unique<WordApplicationCom>(m_engine.create());
+        } catch (const ComError& error) {
+            // A Word that could not be told apart could not be ended either, were it to hang:
+            // none is started again for the rest of the batch.
+            if (error.code() == kWordNotToldApart && m_inBatch)
+                m_refusal = QStringLiteral("Not converted: Word was not started again, since "
+                                           "one could not be told apart from another Word. "
+                                           "Close Word and start again.");
+            throw failureOf(error);
+        }
     }
     std::unique_ptr<WordApplication> attachRunning() override
     {
-        return guarded([&] { return std::make_unique<RunningWordCom>(m_engine.attachRunning()); });
+        const RunningWord found = guarded([&] { return m_engine.findRunning(); });
+        // One that did not answer in time is registered as Word all the same.
+        return std::make_unique<RunningWordCom>(found.answered ? QString::fromStdWString(found.name)
+                                                               : productName());
+    }
+    void beginBatch() noexcept override
+    {
+        m_inBatch = true;
+        m_refusal.clear();
+    }
+    void endBatch() noexcept override
+    {
+        m_inBatch = false;
+        m_refusal.clear();
     }
     void endNow() noexcept override { m_engine.endNow(); }
 
 private:
     Apartment m_apartment;
-    // The running check's calls are made here, on the window's thread.
-    BusyRetry m_busy{WordLimits{}.busy};
-    // While Word works, the window is served: it repaints, and it can be closed.
-    WordEngine m_engine{WordLimits{}, [] { YieldToWindow(); }};
+    // While Word works, the window repaints and can be closed, and nothing else of it runs.
+    WordEngine m_engine{WordLimits{}, [] { YieldWhileWaiting(); }};
+    bool m_inBatch = false;
+    QString m_refusal; // why no Word is started in this batch any more
 };
 
 } // namespace

@@ -1,12 +1,18 @@
 #include "convert/com/WordEngine.h"
 
+#include "convert/com/PageStaging.h"
 #include "convert/com/ServerProcess.h"
 #include "convert/com/WordCalls.h"
 
+#include <algorithm>
+#include <atomic>
 #include <condition_variable>
+#include <cstdio>
 #include <exception>
 #include <mutex>
+#include <optional>
 #include <thread>
+#include <utility>
 
 namespace docuflume::com {
 namespace {
@@ -17,6 +23,9 @@ using namespace std::chrono_literals;
 // How long a call whose Word was killed may take to return, and a call thread to end.
 constexpr auto kGrace = 5s;
 constexpr auto kSlice = 20ms;
+// While a call is under way, how many slices pass between two looks at whether the user
+// has taken our Word over.
+constexpr int kSlicesPerLook = 10;
 
 // A thread with an apartment of its own that runs one call at a time. Its state is shared
 // with the thread, so that a thread stuck in a call can be left to itself.
@@ -42,6 +51,15 @@ public:
         }
         m_state->wake.notify_all();
         return waitUntil(deadline, whileWaiting, [this] { return m_state->done; });
+    }
+    // Lets the thread go without waiting for it: it ends once the call it is in returns.
+    void abandon()
+    {
+        {
+            const std::lock_guard lock(m_state->mutex);
+            m_state->stopping = true;
+        }
+        m_state->wake.notify_all();
     }
     // Waits on for the task under way.
     bool wait(Clock::time_point deadline, const std::function<void()>& whileWaiting)
@@ -139,6 +157,17 @@ std::wstring fileNameOf(const std::wstring& path)
     return path.substr(path.find_last_of(L"\\/") + 1);
 }
 
+std::wstring hex(unsigned long value)
+{
+    wchar_t text[16];
+    swprintf(text, 16, L"%lx", value);
+    return text;
+}
+
+const wchar_t* const kNotToldApart =
+    L"it could not be told apart from another Word started at the same time. The conversion "
+    L"was stopped: close Word and start again.";
+
 } // namespace
 
 // One instance of Word: its call thread, its process and the objects held in it, which
@@ -155,13 +184,20 @@ public:
     {}
     ~WordSession() { end(); }
 
+    // The call thread's.
     Dispatch application;
     Dispatch document;
-    std::wstring shown; // the document's file name, for the failure texts
+    Dispatch options;
+    bool linksTurnedOff = false;
+    std::int32_t documentsOpen = 0; // of ours
+    // The window thread's: the document's file name, for the failure texts, and the save
+    // under way.
+    std::wstring shown;
+    PageStaging* staging = nullptr;
 
-    // Runs `work` on the call thread under the limit. A Word that dies, or is killed at the
-    // limit, fails the call with a text of its own; at quitting, nothing is lost then, and
-    // the call does not fail.
+    // Runs `work` on the call thread under the limit of its stage. A Word that dies, or is
+    // killed at the limit, fails the call with a text of its own; at quitting, nothing is
+    // lost then, and the call does not fail.
     void call(Stage stage, std::function<void(WordSession&)> work)
     {
         if (m_ended) {
@@ -170,6 +206,9 @@ public:
             throw ComError(RPC_E_DISCONNECTED, stoppedText(stage));
         }
         auto failure = std::make_shared<std::exception_ptr>();
+        const auto limit = stage == Stage::Quitting ? m_limits.quit : m_limits.call;
+        m_deadline = Clock::now() + limit;
+        int slices = 0;
         const bool finished = m_thread.run(
             [self = shared_from_this(), work = std::move(work), failure] {
                 try {
@@ -178,21 +217,27 @@ public:
                     *failure = std::current_exception();
                 }
             },
-            Clock::now() + m_limits.call, m_whileWaiting);
+            m_deadline,
+            [this, &slices] {
+                if (++slices % kSlicesPerLook == 0)
+                    noticeTakeover();
+                if (m_whileWaiting)
+                    m_whileWaiting();
+            });
+        if (stage == Stage::Starting)
+            decide();
+        noticeTakeover();
         if (!finished) {
-            kill();
-            // Its server gone, the call returns at once; one that does not is left to
-            // itself with what it holds.
-            if (!m_thread.wait(Clock::now() + kGrace, m_whileWaiting))
+            const bool stopped = kill();
+            // Its server gone, the call returns at once; one that does not, or a Word that is
+            // left running, is left to itself with what it holds.
+            if (!stopped || !m_thread.wait(Clock::now() + kGrace, m_whileWaiting)) {
                 m_abandoned = true;
+                m_thread.abandon();
+            }
             if (stage == Stage::Quitting)
                 return;
-            throw ComError(RPC_E_TIMEOUT,
-                           stage == Stage::Starting
-                               ? L"Word did not start within " + seconds(m_limits.call) +
-                                     L" seconds and was stopped."
-                               : L"Word did not finish converting " + shown + L" within " +
-                                     seconds(m_limits.call) + L" seconds and was stopped.");
+            throw limitFailure(stage, limit, stopped);
         }
         if (!*failure)
             return;
@@ -220,25 +265,73 @@ public:
         }
     }
 
-    // Right after the start, on the call thread: the one server process that appeared
-    // since is ours. Where more than one did (the user started Word at the same moment),
-    // none can be told apart, and none is ever killed.
+    // On the call thread, right after the start: which process is ours, told once and for
+    // all. Word shows a caption of ours, unique to this instance, in its window; failing
+    // that, ours is the one process of Word's program that appeared since the start began.
+    // A Word that ran before the start is never ours to end.
     void identify()
     {
+        const std::optional<DWORD> byCaption = processShowingOurCaption();
         const std::lock_guard lock(m_processMutex);
-        holdTheNewServer();
+        if (m_decided)
+            return;
+        if (!byCaption)
+            holdTheNewServer();
+        else if (!m_before.contains(*byCaption))
+            holdAsOurs(*byCaption);
+        m_decided = true;
     }
 
-    void kill() noexcept
+    bool identified() const noexcept
+    {
+        const std::lock_guard lock(m_processMutex);
+        return bool(m_process);
+    }
+
+    // Links are not fetched when a document opens, for as long as this Word lives; the
+    // setting is the user's own, so it is put back before Word quits.
+    void turnLinksOff()
+    {
+        options = application.object(L"Options");
+        if (word::updatesLinksAtOpen(options)) {
+            word::setUpdateLinksAtOpen(options, false);
+            linksTurnedOff = true;
+        }
+    }
+
+    // On the call thread: the user's setting back, and Word quit without saving, unless the
+    // user has started working in it meanwhile; then it is left to them.
+    void quitIfOurs()
+    {
+        document.release();
+        if (linksTurnedOff) {
+            word::setUpdateLinksAtOpen(options, true);
+            linksTurnedOff = false;
+        }
+        options.release();
+        if (!word::onlyOurs(application, documentsOpen))
+            leaveToUser();
+        else
+            word::quit(application);
+        application.release();
+    }
+
+    // Ends our Word by force, unless the user works in it; true when it is gone. Only a
+    // process told apart during the start is ever ended.
+    bool kill() noexcept
     {
         m_ended = true;
         const std::lock_guard lock(m_processMutex);
-        // Where the start itself hangs, it was not known yet.
-        holdTheNewServer();
-        m_process.terminate();
+        if (!m_process)
+            return false;
+        if (m_takenOver || ShowsWindow(m_process.id(), word::kWindowClass)) {
+            leaveLocked();
+            return false;
+        }
+        return m_process.terminate();
     }
 
-    // After Quit: the process ends by itself within the limit, or is ended.
+    // After Quit: the process ends by itself within the quit's limit, or is ended.
     void awaitEnd()
     {
         DWORD id = 0;
@@ -246,14 +339,13 @@ public:
             const std::lock_guard lock(m_processMutex);
             id = m_process.id();
         }
-        const auto deadline = Clock::now() + m_limits.quit;
-        while (id && !m_ended) {
+        while (id && !m_ended && !m_takenOver) {
             {
                 const std::lock_guard lock(m_processMutex);
                 if (m_process.waitForEnd(DWORD(kSlice.count())))
                     break;
             }
-            if (Clock::now() >= deadline) {
+            if (Clock::now() >= m_deadline) {
                 kill();
                 break;
             }
@@ -264,7 +356,7 @@ public:
     }
 
     // Lets go of everything in Word and ends the call thread; a Word still running is
-    // killed.
+    // killed, unless it is the user's now.
     void end() noexcept
     {
         if (m_finished)
@@ -275,6 +367,7 @@ public:
                 m_thread.run(
                     [self = shared_from_this()] {
                         self->document.release();
+                        self->options.release();
                         self->application.release();
                     },
                     Clock::now() + kGrace, m_whileWaiting);
@@ -299,17 +392,90 @@ public:
     }
 
 private:
-    // Takes hold of the one server process that appeared since the start began, if it is
-    // not held yet; under the process mutex.
+    // The start is over, however it went (or its limit has come): where its Word was not
+    // told apart yet, the one new process of Word's program is ours, if there is one alone.
+    void decide()
+    {
+        const std::lock_guard lock(m_processMutex);
+        if (!m_decided)
+            holdTheNewServer();
+        m_decided = true;
+    }
+
+    // Under the process mutex.
     void holdTheNewServer()
     {
-        if (m_process)
-            return;
         std::set<DWORD> fresh = ProcessesRunning(m_image);
         for (DWORD id : m_before)
             fresh.erase(id);
         if (fresh.size() == 1)
-            m_process = ServerProcess(*fresh.begin());
+            holdAsOurs(*fresh.begin());
+    }
+
+    void holdAsOurs(DWORD id)
+    {
+        m_process = ServerProcess(id);
+        m_process.tieToProgram();
+    }
+
+    // On the call thread: Word's caption set to a text of ours alone, the one process whose
+    // window shows it, and the caption put back.
+    std::optional<DWORD> processShowingOurCaption()
+    {
+        // A Word without a caption, or one that refuses it, is told apart otherwise; one that
+        // is gone or busy fails the start.
+        const auto rethrowIfLost = [](const ComError& error) {
+            if (ServerIsGone(error.code()) || ServerWasBusy(error.code()))
+                throw;
+        };
+        std::wstring original;
+        try {
+            original = word::caption(application);
+        } catch (const ComError& error) {
+            rethrowIfLost(error);
+            return std::nullopt;
+        }
+        static std::atomic<unsigned long> drawn{0};
+        const std::wstring mark = L"Docuflume#" + hex(GetCurrentProcessId()) + L"-" + hex(++drawn) +
+                                  L"-" + hex(GetTickCount());
+        std::optional<DWORD> found;
+        try {
+            word::setCaption(application, mark);
+            for (int look = 0; look < 10 && !found; ++look) {
+                found = ProcessShowing(mark);
+                if (!found)
+                    Sleep(10);
+            }
+            word::setCaption(application, original);
+        } catch (const ComError& error) {
+            rethrowIfLost(error);
+        }
+        return found;
+    }
+
+    void leaveToUser() noexcept
+    {
+        const std::lock_guard lock(m_processMutex);
+        leaveLocked();
+    }
+
+    // The user has started Word and landed in ours: it is theirs from now on, and no longer
+    // ends with this program. Under the process mutex.
+    void leaveLocked() noexcept
+    {
+        m_takenOver = true;
+        m_process.untie();
+    }
+
+    // On the window thread: whether our Word shows a window, as it does only once the user
+    // works in it.
+    void noticeTakeover() noexcept
+    {
+        if (m_takenOver)
+            return;
+        const std::lock_guard lock(m_processMutex);
+        if (m_process.running() && ShowsWindow(m_process.id(), word::kWindowClass))
+            leaveLocked();
     }
 
     bool stoppedByItself() const noexcept
@@ -324,17 +490,55 @@ private:
                                         : L"Word stopped while converting " + shown + L".";
     }
 
+    // The failure of a call that outlived its limit, as it was ended or not.
+    ComError limitFailure(Stage stage, std::chrono::milliseconds limit, bool stopped) const
+    {
+        const std::wstring late = stage == Stage::Starting
+                                      ? L"Word did not start within " + seconds(limit) + L" seconds"
+                                      : L"Word did not finish converting " + shown + L" within " +
+                                            seconds(limit) + L" seconds";
+        if (stopped)
+            return ComError(RPC_E_TIMEOUT, late + L" and was stopped.");
+        if (m_takenOver)
+            return ComError(RPC_E_TIMEOUT, late + L". It was left running: you are working in it.");
+        if (!processId())
+            return ComError(kWordNotToldApart,
+                            late + L". It could not be stopped: " + kNotToldApart);
+        return ComError(RPC_E_TIMEOUT, late + L" and could not be stopped.");
+    }
+
     const WordLimits m_limits;
     const std::function<void()> m_whileWaiting;
     const std::wstring m_image;
     const std::set<DWORD> m_before;
     mutable std::mutex m_processMutex;
     ServerProcess m_process;
+    bool m_decided = false; // which process is ours, if any, is known: never looked for again
     CallThread m_thread;
-    bool m_ended = false;     // its process is gone, or is to be
-    bool m_abandoned = false; // its call thread is stuck in a call
+    Clock::time_point m_deadline;          // of the call under way, or of the last one
+    std::atomic<bool> m_ended = false;     // its process is gone, or is to be
+    std::atomic<bool> m_takenOver = false; // the user works in it: it is theirs
+    bool m_abandoned = false;              // its call thread is stuck in a call
     bool m_finished = false;
 };
+
+namespace {
+
+// Quits the instance as WordInstance::quit() does.
+void quitSession(WordSession& session)
+{
+    try {
+        session.call(WordSession::Stage::Quitting, [](WordSession& ours) { ours.quitIfOurs(); });
+    } catch (...) {
+        // Word refused to quit: it is ended all the same.
+        session.end();
+        throw;
+    }
+    session.awaitEnd();
+    session.end();
+}
+
+} // namespace
 
 OpenedDocument::OpenedDocument(std::shared_ptr<WordSession> session) : m_session(std::move(session))
 {}
@@ -342,8 +546,13 @@ OpenedDocument::OpenedDocument(std::shared_ptr<WordSession> session) : m_session
 OpenedDocument::~OpenedDocument()
 {
     try {
-        m_session->call(WordSession::Stage::Converting,
-                        [](WordSession& session) { session.document.release(); });
+        m_session->call(WordSession::Stage::Converting, [](WordSession& session) {
+            const Dispatch ours = std::exchange(session.document, Dispatch());
+            if (ours) {
+                word::close(ours);
+                --session.documentsOpen;
+            }
+        });
     } catch (...) {
         // A document Word cannot let go of goes with its instance.
     }
@@ -351,9 +560,26 @@ OpenedDocument::~OpenedDocument()
 
 void OpenedDocument::saveAs(const std::vector<NamedValue>& arguments)
 {
-    m_session->call(WordSession::Stage::Converting, [arguments](WordSession& session) {
-        word::saveAs(session.document, arguments);
+    std::vector<NamedValue> named = arguments;
+    const auto file = std::find_if(named.begin(), named.end(), [](const NamedValue& argument) {
+        return _wcsicmp(argument.name.c_str(), L"FileName") == 0;
     });
+    std::optional<PageStaging> staging;
+    if (file != named.end()) {
+        staging.emplace(file->value.toString());
+        file->value = Variant(staging->stagedPage());
+    }
+    m_session->staging = staging ? &*staging : nullptr;
+    try {
+        m_session->call(WordSession::Stage::Converting,
+                        [named](WordSession& session) { word::saveAs(session.document, named); });
+    } catch (...) {
+        m_session->staging = nullptr;
+        throw;
+    }
+    m_session->staging = nullptr;
+    if (staging)
+        staging->commit();
 }
 
 WordInstance::WordInstance(std::shared_ptr<WordSession> session) : m_session(std::move(session)) {}
@@ -376,25 +602,14 @@ std::unique_ptr<OpenedDocument> WordInstance::open(const std::wstring& path)
     m_session->shown = fileNameOf(path);
     m_session->call(WordSession::Stage::Converting, [path](WordSession& session) {
         session.document = word::open(session.application, path);
+        ++session.documentsOpen;
     });
     return std::make_unique<OpenedDocument>(m_session);
 }
 
 void WordInstance::quit()
 {
-    try {
-        m_session->call(WordSession::Stage::Quitting, [](WordSession& session) {
-            session.document.release();
-            word::quit(session.application);
-            session.application.release();
-        });
-    } catch (...) {
-        // Word refused to quit: it is ended all the same.
-        m_session->end();
-        throw;
-    }
-    m_session->awaitEnd();
-    m_session->end();
+    quitSession(*m_session);
 }
 
 DWORD WordInstance::processId() const
@@ -417,29 +632,80 @@ std::unique_ptr<WordInstance> WordEngine::create()
         session->call(WordSession::Stage::Starting, [](WordSession& started) {
             started.application = word::start();
             started.identify();
+            if (!started.identified())
+                return; // quit again below: nothing more is asked of it
             word::makeSafe(started.application);
+            started.turnLinksOff();
         });
     } catch (...) {
         session->end();
         throw;
     }
+    if (!session->identified()) {
+        // Ours for certain, since COM handed it to us, so it may be quit; but should it hang,
+        // nothing could end it.
+        try {
+            quitSession(*session);
+        } catch (...) {
+        }
+        throw ComError(kWordNotToldApart,
+                       std::wstring(L"Word could not be told apart from another Word started at "
+                                    L"the same time, so it could not be stopped if it stopped "
+                                    L"answering. The conversion was stopped: close Word and "
+                                    L"start again."));
+    }
     return std::make_unique<WordInstance>(std::move(session));
 }
 
-Dispatch WordEngine::attachRunning()
+RunningWord WordEngine::findRunning()
 {
     for (const std::weak_ptr<WordSession>& held : m_sessions) {
         if (const auto session = held.lock(); session && session->alive())
             session->kill();
     }
-    return word::running();
+    struct Found
+    {
+        std::wstring name;
+        std::exception_ptr failure;
+    };
+    auto found = std::make_shared<Found>();
+    CallThread thread(m_limits.running);
+    const bool finished = thread.run(
+        [found] {
+            try {
+                const Dispatch running = word::running();
+                found->name = word::name(running);
+            } catch (...) {
+                found->failure = std::current_exception();
+            }
+        },
+        Clock::now() + m_limits.running, m_whileWaiting);
+    // One that hangs or stays busy is the user's: it is left to itself, and taken for the
+    // Word it is registered as.
+    if (!finished) {
+        thread.abandon();
+        return {};
+    }
+    if (found->failure) {
+        try {
+            std::rethrow_exception(found->failure);
+        } catch (const ComError& error) {
+            if (ServerWasBusy(error.code()))
+                return {};
+            throw;
+        }
+    }
+    return {true, found->name};
 }
 
 void WordEngine::endNow() noexcept
 {
     for (const std::weak_ptr<WordSession>& held : m_sessions) {
-        if (const auto session = held.lock())
+        if (const auto session = held.lock()) {
             session->kill();
+            if (session->staging)
+                session->staging->discard();
+        }
     }
 }
 

@@ -9,21 +9,30 @@
 //         each <arg> as "<named dispid or ->:<VARTYPE>:<value>", in the order of rgvarg
 //     <pid> TAB end TAB quit|released|stopped
 //     <pid> TAB rejected                         a call refused as busy
+//     <pid> TAB taken over                       the user's own start landed in it
+//     <pid> TAB sibling TAB <pid>                another Word started beside it
 //     <pid> TAB exit TAB <objects still referenced>
 //
 // Lines "<Member> TAB <act> [TAB <argument>]" in RecordingWord.act beside it, read at each
 // call, make it misbehave as a real Word may:
 //     fail TAB <description>   the member fails with that description, as Word raises errors
-//     stall                    the call never returns (a dialog nobody sees)
+//     stall [TAB <ms>]         the call never returns (a dialog nobody sees), or only late
 //     die                      the process ends in the middle of the call
 //     missing                  no such member (an older Word)
 //     linger                   (Quit) answered, but the process never ends
 //     reject TAB <n>|always    (member *) the next n calls are refused as busy
-// The member CreateInstance stands for the start itself. Started with /running, it
-// registers itself as the running Word and stays until the event named on its command line
-// is set.
+//     takeover                 before answering, the user starts Word and lands in this
+//                              instance: it shows a document of theirs, visible, and stays
+//     nowindow                 (Caption) taken, but shown in no window
+//     sibling                  (CreateInstance) another Word starts at the same moment
+// The member CreateInstance stands for the start itself. Like Word it has a hidden main
+// window of class OpusApp that shows its Caption, and SaveAs writes a page with a folder of
+// pictures beside it, the folder and half the page before the act. Started with /running,
+// it registers itself as the running Word and stays until the event named on its command
+// line is set; with /idle it only runs (a Word of the user's) until it is ended. /home
+// FOLDER puts the log and the act file there instead of beside it.
 //
-//     RecordingWord.exe -Embedding | /running EVENT_NAME
+//     RecordingWord.exe [/home FOLDER] -Embedding | /running EVENT_NAME | /idle
 
 #include <windows.h>
 
@@ -33,6 +42,12 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+// COM interfaces have no virtual destructor: objects are released through them, never
+// deleted through them.
+#if defined(__GNUC__)
+#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
+#endif
 
 namespace {
 
@@ -47,13 +62,26 @@ bool g_linger = false;  // told to quit, and never ends
 LONG g_rejections = 0;  // calls still to refuse as busy; -1: all
 DWORD g_factoryCookie = 0;
 const UINT kRevokeFactory = WM_APP + 1;
+std::wstring g_home;             // where the log and the act file are; empty: beside us
+HWND g_window = nullptr;         // the main window, hidden as an automation start's is
+bool g_visible = false;          // Application.Visible
+bool g_takenOver = false;        // the user works in it: it stays when released
+LONG g_openDocuments = 0;        // opened through automation and not closed
+bool g_updateLinksAtOpen = true; // Options.UpdateLinksAtOpen, a setting of the user's
 
-std::wstring besideUs(const wchar_t* name)
+std::wstring ownPath()
 {
     wchar_t path[MAX_PATH];
     const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder(path, length);
-    return folder.substr(0, folder.find_last_of(L"\\/") + 1) + name;
+    return std::wstring(path, length);
+}
+
+std::wstring besideUs(const wchar_t* name)
+{
+    if (!g_home.empty())
+        return g_home + L"\\" + name;
+    const std::wstring own = ownPath();
+    return own.substr(0, own.find_last_of(L"\\/") + 1) + name;
 }
 
 void record(const std::wstring& line)
@@ -115,12 +143,46 @@ Act actFor(const std::wstring& member)
     return {};
 }
 
-// Acts that end or hold the call where it is.
+// The user starts Word, and Word hands them this instance: it shows their document.
+void takeOver()
+{
+    if (g_takenOver)
+        return;
+    record(L"taken over");
+    g_takenOver = true;
+    g_visible = true;
+    if (g_window)
+        ShowWindow(g_window, SW_SHOWNOACTIVATE);
+}
+
+// Starts another Word, as a user may at the very moment ours starts.
+void startSibling()
+{
+    std::wstring command = L"\"" + ownPath() + L"\" /idle";
+    if (!g_home.empty())
+        command += L" /home \"" + g_home + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    // No console of its own: it needs none.
+    if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr,
+                       nullptr, &startup, &process)) {
+        record(L"sibling\t" + std::to_wstring(process.dwProcessId));
+        CloseHandle(process.hProcess);
+        CloseHandle(process.hThread);
+    }
+}
+
+// Acts that end or hold the call where it is, or change what is around it.
 void misbehave(const Act& act)
 {
     if (act.what == L"stall") {
         record(L"stalled");
-        Sleep(600000);
+        Sleep(act.argument.empty() ? 600000 : DWORD(_wtol(act.argument.c_str())));
+    } else if (act.what == L"takeover") {
+        takeOver();
+    } else if (act.what == L"sibling") {
+        startSibling();
     } else if (act.what == L"die") {
         record(L"died");
         ExitProcess(3);
@@ -216,7 +278,7 @@ public:
         const LONG left = InterlockedDecrement(&m_references);
         if (left == 0) {
             delete this;
-            if (InterlockedDecrement(&g_objects) == 0 && !g_running && !g_linger) {
+            if (InterlockedDecrement(&g_objects) == 0 && !g_running && !g_linger && !g_takenOver) {
                 if (!g_quit)
                     record(L"end\treleased");
                 PostThreadMessageW(g_mainThread, WM_QUIT, 0, 0);
@@ -282,6 +344,7 @@ public:
                 name = known.name;
         }
         const Act act = actFor(name);
+        prepare(member, parameters);
         misbehave(act);
         if (act.what == L"fail") {
             if (exception) {
@@ -296,6 +359,8 @@ public:
     }
 
 protected:
+    // What the member does before its act, if anything.
+    virtual void prepare(DISPID, DISPPARAMS*) {}
     virtual HRESULT answer(DISPID member, WORD flags, DISPPARAMS* parameters, VARIANT* result) = 0;
 
 private:
@@ -315,24 +380,106 @@ void returnObject(VARIANT* result, IDispatch* object)
     }
 }
 
+void returnText(VARIANT* result, const std::wstring& text)
+{
+    if (result) {
+        VariantInit(result);
+        result->vt = VT_BSTR;
+        result->bstrVal = SysAllocStringLen(text.data(), UINT(text.size()));
+    }
+}
+
+void returnBool(VARIANT* result, bool value)
+{
+    if (result) {
+        VariantInit(result);
+        result->vt = VT_BOOL;
+        result->boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
+    }
+}
+
+// The value given to a property put, or the named argument numbered `id`.
+const VARIANT* argument(const DISPPARAMS* parameters, DISPID id)
+{
+    for (UINT k = 0; k < parameters->cNamedArgs && k < parameters->cArgs; ++k) {
+        if (parameters->rgdispidNamedArgs[k] == id)
+            return &parameters->rgvarg[k];
+    }
+    return nullptr;
+}
+
+void writeBytes(const std::wstring& path, const std::string& bytes, DWORD disposition)
+{
+    const HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, 0, nullptr, disposition,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    DWORD written = 0;
+    WriteFile(file, bytes.data(), DWORD(bytes.size()), &written, nullptr);
+    CloseHandle(file);
+}
+
 constexpr DISPID kSaveAs = 0x177;
+constexpr DISPID kClose = 0x451;
 constexpr DISPID kOpen = 0x13;
 constexpr DISPID kOpenNoRepairDialog = 0x20;
+constexpr DISPID kCount = 0x2;
 constexpr DISPID kDocuments = 0x6;
+constexpr DISPID kCaption = 0x8;
+constexpr DISPID kVisible = 0x17;
+constexpr DISPID kOptions = 0x5d;
 constexpr DISPID kQuit = 0x451;
 constexpr DISPID kDisplayAlerts = 0x5e;
 constexpr DISPID kAutomationSecurity = 0x1a3;
+constexpr DISPID kUpdateLinksAtOpen = 0x1e;
+
+// A page as Word saves one as a web page: the page, and its pictures in a folder beside it.
+const std::string kPage = "<html><body><p>Saved by the recording Word.</p>"
+                          "<img src=\"report_files/image001.png\"></body></html>";
 
 class Document final : public Object
 {
 public:
-    Document() : Object(L"Document", {{L"SaveAs", kSaveAs, kSaveAsParameters}}) {}
+    Document()
+        : Object(L"Document",
+                 {{L"SaveAs", kSaveAs, kSaveAsParameters},
+                  {L"Close", kClose, {L"SaveChanges", L"OriginalFormat", L"RouteDocument"}}})
+    {}
 
 protected:
+    // The folder and half the page are written before the act, as a Word that stalls or
+    // dies in the middle of a save leaves them.
+    void prepare(DISPID member, DISPPARAMS* parameters) override
+    {
+        const VARIANT* name = argument(parameters, 0);
+        if (member != kSaveAs || !name || name->vt != VT_BSTR || !name->bstrVal)
+            return;
+        m_page = name->bstrVal;
+        const size_t slash = m_page.find_last_of(L"\\/");
+        const size_t dot = m_page.find_last_of(L'.');
+        const std::wstring stem =
+            dot != std::wstring::npos && dot > slash + 1 ? m_page.substr(0, dot) : m_page;
+        CreateDirectoryW((stem + L"_files").c_str(), nullptr);
+        writeBytes(stem + L"_files\\image001.png", "\x89PNG picture", CREATE_ALWAYS);
+        writeBytes(m_page, kPage.substr(0, kPage.size() / 2), CREATE_ALWAYS);
+    }
     HRESULT answer(DISPID member, WORD, DISPPARAMS*, VARIANT*) override
     {
-        return member == kSaveAs ? S_OK : DISP_E_MEMBERNOTFOUND;
+        switch (member) {
+        case kSaveAs:
+            if (!m_page.empty())
+                writeBytes(m_page, kPage.substr(kPage.size() / 2), OPEN_EXISTING);
+            return S_OK;
+        case kClose:
+            InterlockedDecrement(&g_openDocuments);
+            return S_OK;
+        default:
+            return DISP_E_MEMBERNOTFOUND;
+        }
     }
+
+private:
+    std::wstring m_page;
 };
 
 class Documents final : public Object
@@ -340,17 +487,49 @@ class Documents final : public Object
 public:
     Documents()
         : Object(L"Documents", {{L"Open", kOpen, kOpenParameters},
-                                {L"OpenNoRepairDialog", kOpenNoRepairDialog, kOpenParameters}})
+                                {L"OpenNoRepairDialog", kOpenNoRepairDialog, kOpenParameters},
+                                {L"Count", kCount}})
     {}
 
 protected:
     HRESULT answer(DISPID member, WORD, DISPPARAMS* parameters, VARIANT* result) override
     {
+        if (member == kCount) {
+            if (result) {
+                VariantInit(result);
+                result->vt = VT_I4;
+                result->lVal = g_openDocuments + (g_takenOver ? 1 : 0);
+            }
+            return S_OK;
+        }
         if (member != kOpen && member != kOpenNoRepairDialog)
             return DISP_E_MEMBERNOTFOUND;
         if (parameters->cArgs < 1)
             return DISP_E_BADPARAMCOUNT;
+        InterlockedIncrement(&g_openDocuments);
         returnObject(result, new Document);
+        return S_OK;
+    }
+};
+
+class Options final : public Object
+{
+public:
+    Options() : Object(L"Options", {{L"UpdateLinksAtOpen", kUpdateLinksAtOpen}}) {}
+
+protected:
+    HRESULT answer(DISPID member, WORD flags, DISPPARAMS* parameters, VARIANT* result) override
+    {
+        if (member != kUpdateLinksAtOpen)
+            return DISP_E_MEMBERNOTFOUND;
+        if (flags & DISPATCH_PROPERTYPUT) {
+            const VARIANT* value = argument(parameters, DISPID_PROPERTYPUT);
+            if (!value || value->vt != VT_BOOL)
+                return DISP_E_TYPEMISMATCH;
+            g_updateLinksAtOpen = value->boolVal != VARIANT_FALSE;
+            return S_OK;
+        }
+        returnBool(result, g_updateLinksAtOpen);
         return S_OK;
     }
 };
@@ -364,26 +543,43 @@ public:
                   {L"Documents", kDocuments},
                   {L"Quit", kQuit, {L"SaveChanges", L"OriginalFormat", L"RouteDocument"}},
                   {L"DisplayAlerts", kDisplayAlerts},
-                  {L"AutomationSecurity", kAutomationSecurity}})
+                  {L"AutomationSecurity", kAutomationSecurity},
+                  {L"Caption", kCaption},
+                  {L"Visible", kVisible},
+                  {L"Options", kOptions}})
     {}
 
 protected:
-    HRESULT answer(DISPID member, WORD flags, DISPPARAMS*, VARIANT* result) override
+    HRESULT answer(DISPID member, WORD flags, DISPPARAMS* parameters, VARIANT* result) override
     {
         switch (member) {
         case DISPID_VALUE:
-            if (result) {
-                VariantInit(result);
-                result->vt = VT_BSTR;
-                result->bstrVal = SysAllocString(L"Microsoft Word");
-            }
+            returnText(result, L"Microsoft Word");
             return S_OK;
         case kDocuments:
             returnObject(result, new Documents);
             return S_OK;
+        case kOptions:
+            returnObject(result, new Options);
+            return S_OK;
         case kDisplayAlerts:
         case kAutomationSecurity:
             return flags & DISPATCH_PROPERTYPUT ? S_OK : DISP_E_MEMBERNOTFOUND;
+        case kVisible:
+            returnBool(result, g_visible);
+            return S_OK;
+        case kCaption:
+            if (flags & DISPATCH_PROPERTYPUT) {
+                const VARIANT* value = argument(parameters, DISPID_PROPERTYPUT);
+                if (!value || value->vt != VT_BSTR)
+                    return DISP_E_TYPEMISMATCH;
+                m_caption = value->bstrVal ? value->bstrVal : L"";
+                if (g_window && actFor(L"Caption").what != L"nowindow")
+                    SetWindowTextW(g_window, m_caption.c_str());
+                return S_OK;
+            }
+            returnText(result, m_caption);
+            return S_OK;
         case kQuit:
             record(L"end\tquit");
             if (actFor(L"Quit").what == L"linger") {
@@ -399,6 +595,9 @@ protected:
             return DISP_E_MEMBERNOTFOUND;
         }
     }
+
+private:
+    std::wstring m_caption = L"Microsoft Word";
 };
 
 class Factory final : public IClassFactory
@@ -485,19 +684,45 @@ void pumpUntilQuit(HANDLE stop)
 
 } // namespace
 
+// Word's main window: hidden, as an instance started through automation keeps it.
+HWND makeMainWindow()
+{
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = DefWindowProcW;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"OpusApp";
+    RegisterClassW(&windowClass);
+    return CreateWindowExW(0, L"OpusApp", L"Microsoft Word", WS_OVERLAPPEDWINDOW, 0, 0, 400, 300,
+                           nullptr, nullptr, windowClass.hInstance, nullptr);
+}
+
 int wmain(int argc, wchar_t* argv[])
 {
     g_mainThread = GetCurrentThreadId();
+    std::wstring mode, stopEvent;
+    for (int k = 1; k < argc; ++k) {
+        const std::wstring word = argv[k];
+        if (word == L"/home" && k + 1 < argc)
+            g_home = argv[++k];
+        else if (word == L"/running" && k + 1 < argc)
+            mode = word, stopEvent = argv[++k];
+        else if (word == L"/idle")
+            mode = word;
+    }
+    if (mode == L"/idle") {
+        record(L"start\tidle");
+        Sleep(INFINITE);
+    }
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    g_window = makeMainWindow();
     static BusyFilter busy;
     if (const Act reject = actFor(L"*"); reject.what == L"reject") {
         g_rejections = reject.argument == L"always" ? -1 : _wtol(reject.argument.c_str());
         CoRegisterMessageFilter(&busy, nullptr);
     }
-    const std::wstring mode = argc > 1 ? argv[1] : L"";
-    if (mode == L"/running" && argc > 2) {
+    if (mode == L"/running") {
         g_running = true;
-        const HANDLE stop = OpenEventW(SYNCHRONIZE, FALSE, argv[2]);
+        const HANDLE stop = OpenEventW(SYNCHRONIZE, FALSE, stopEvent.c_str());
         auto* application = new Application;
         DWORD registration = 0;
         const HRESULT registered =
@@ -518,6 +743,8 @@ int wmain(int argc, wchar_t* argv[])
             CoRevokeClassObject(g_factoryCookie);
     }
     record(L"exit\t" + std::to_wstring(g_objects));
+    if (g_window)
+        DestroyWindow(g_window);
     CoUninitialize();
     return 0;
 }
