@@ -112,6 +112,8 @@ void Form1::PushButton2_Click()
                     outputPath);
             });
             line(146, [&] { setMousePointer(PointerHourglass); });
+            if (m_platform.automation && m_platform.automation->batchStopped())
+                break;
         }
         batch.reset(); // nothing readied ahead outlives the documents
         line(150, [&] { setMousePointer(PointerDefault); });

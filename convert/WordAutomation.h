@@ -70,6 +70,11 @@ public:
     // every call for each at its turn; a result made ahead serves that turn only when it
     // was made for exactly the same entry, file, page and flavour.
     virtual void planAhead(const QList<PlannedExport>& next) noexcept { Q_UNUSED(next); }
+
+    // Within a batch: the engine cannot go on (it started a word processor it could not
+    // tell from the user's, so could not end one that hangs), and has said so in the
+    // failure of the document at its turn. The run stops after that document.
+    virtual bool batchStopped() const noexcept { return false; }
 };
 
 // Holds a batch open for as long as it lives.

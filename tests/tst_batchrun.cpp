@@ -331,6 +331,22 @@ private Q_SLOTS:
         QVERIFY(!ending->batchOpen);
     }
 
+    // An engine that cannot go on says so once, and the run ends there.
+    void engineThatCannotGoOnStopsTheRun()
+    {
+        add({"/d/1.doc", "/d/2.doc", "/d/3.doc"});
+        automation().stopsBatch = true;
+        m_form->PushButton2_Click();
+        QCOMPARE(automation().calls,
+                 (QStringList{QStringLiteral("attach"), QStringLiteral("create")}));
+        QCOMPARE(m_platform->prompts.messages.size(), 2);
+        QVERIFY(m_platform->prompts.messages[0].text.startsWith(
+            QStringLiteral("The conversion was stopped.")));
+        QCOMPARE(messageTexts().last(), kDone);
+        QCOMPARE(bar()->value(), 0);
+        QVERIFY(!m_form->isConverting());
+    }
+
     void missingWordReportsEachDocument()
     {
         add({"/d/1.doc", "/d/2.doc"});

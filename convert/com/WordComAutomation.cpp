@@ -118,7 +118,7 @@ public:
             return std::make_unique<WordApplicationCom>(m_engine.create());
         } catch (const ComError& error) {
             // A Word that could not be told apart could not be ended either, were it to hang:
-            // none is started again for the rest of the batch.
+            // the batch stops, and none is started again while it lasts.
             if (error.code() == kWordNotToldApart && m_inBatch)
                 m_refusal = QStringLiteral("Not converted: Word was not started again, since "
                                            "one could not be told apart from another Word. "
@@ -144,6 +144,7 @@ public:
         m_refusal.clear();
     }
     void endNow() noexcept override { m_engine.endNow(); }
+    bool batchStopped() const noexcept override { return !m_refusal.isEmpty(); }
 
 private:
     Apartment m_apartment;

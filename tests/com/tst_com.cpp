@@ -391,26 +391,6 @@ bool endIfRunning(const std::string& pid)
     return running;
 }
 
-// Under Wine without a display, windows are made only by its null driver, and Word has a
-// window (its caption tells which process is ours). Windows needs nothing.
-void allowWindowsWithoutDisplay()
-{
-    if (!GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") ||
-        GetEnvironmentVariableW(L"DISPLAY", nullptr, 0))
-        return;
-    HKEY drivers = nullptr;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Wine\\Drivers", 0, nullptr, 0,
-                        KEY_READ | KEY_WRITE, nullptr, &drivers, nullptr) != ERROR_SUCCESS)
-        return;
-    if (RegQueryValueExW(drivers, L"Graphics", nullptr, nullptr, nullptr, nullptr) !=
-        ERROR_SUCCESS) {
-        const wchar_t null[] = L"null";
-        RegSetValueExW(drivers, L"Graphics", 0, REG_SZ, reinterpret_cast<const BYTE*>(null),
-                       sizeof null);
-    }
-    RegCloseKey(drivers);
-}
-
 // The page the recording Word writes, and the one an earlier run left in its place.
 const std::string kSavedPage = "<html><body><p>Saved by the recording Word.</p>"
                                "<img src=\"report_files/image001.png\"></body></html>";
@@ -577,7 +557,6 @@ int main(int argc, char* argv[])
 {
     Apartment apartment;
     using docuflume::com::WordEngine;
-    allowWindowsWithoutDisplay();
 
     // Started by the test below: a program that starts a Word of its own and ends without
     // quitting it; with /orphan-takeover, the user takes that Word over first.

@@ -52,25 +52,6 @@ void registerRecordingWord(bool registered)
              L"\"" + besideUs(L"RecordingWord.exe") + L"\" -Embedding");
 }
 
-// Under Wine without a display only its null driver makes windows; Windows needs nothing.
-void allowWindowsWithoutDisplay()
-{
-    if (!GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") ||
-        GetEnvironmentVariableW(L"DISPLAY", nullptr, 0))
-        return;
-    HKEY drivers = nullptr;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Wine\\Drivers", 0, nullptr, 0,
-                        KEY_READ | KEY_WRITE, nullptr, &drivers, nullptr) != ERROR_SUCCESS)
-        return;
-    if (RegQueryValueExW(drivers, L"Graphics", nullptr, nullptr, nullptr, nullptr) !=
-        ERROR_SUCCESS) {
-        const wchar_t null[] = L"null";
-        RegSetValueExW(drivers, L"Graphics", 0, REG_SZ, reinterpret_cast<const BYTE*>(null),
-                       sizeof null);
-    }
-    RegCloseKey(drivers);
-}
-
 void writeAct(const char* lines)
 {
     const HANDLE file = CreateFileW(besideUs(L"RecordingWord.act").c_str(), GENERIC_WRITE, 0,
@@ -114,7 +95,6 @@ void expect(bool condition, const std::string& what)
 
 int main(int argc, char* argv[])
 {
-    allowWindowsWithoutDisplay();
     registerRecordingWord(true);
     QApplication application(argc, argv);
     Window window;

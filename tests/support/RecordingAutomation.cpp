@@ -81,6 +81,10 @@ std::unique_ptr<WordApplication> RecordingAutomation::create()
     if (missing)
         throw Failure(Failure::AutomationError,
                       QStringLiteral("ActiveX component can't create object"));
+    if (stopsBatch) {
+        stopped = inBatch;
+        throw Failure(Failure::AutomationError, QStringLiteral("The conversion was stopped."));
+    }
     return std::make_unique<RecordingApplication>(*this, true);
 }
 

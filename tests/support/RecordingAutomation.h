@@ -25,8 +25,13 @@ public:
     QString productName() const override { return QStringLiteral("Microsoft Word"); }
     std::unique_ptr<WordApplication> create() override;
     std::unique_ptr<WordApplication> attachRunning() override;
-    void beginBatch() noexcept override { inBatch = true; }
+    void beginBatch() noexcept override
+    {
+        inBatch = true;
+        stopped = false;
+    }
     void endBatch() noexcept override { inBatch = false; }
+    bool batchStopped() const noexcept override { return stopped; }
     int aheadCapacity() const noexcept override { return inBatch ? capacity : 0; }
     void planAhead(const QList<PlannedExport>& next) noexcept override
     {
@@ -50,8 +55,10 @@ public:
     QList<QList<PlannedExport>> plans; // every plan heard, in order
     bool plannedInBatch = true;        // no plan came outside a batch
 
-    bool missing = false; // create() fails: no word processor installed
-    QString runningName;  // non-empty: attachRunning() finds one with this name
+    bool missing = false;    // create() fails: no word processor installed
+    bool stopsBatch = false; // create() fails, and the engine stops the batch
+    bool stopped = false;
+    QString runningName; // non-empty: attachRunning() finds one with this name
     std::function<void(const QString& path)> onOpen; // runs inside open(), before it returns
 
 private:
