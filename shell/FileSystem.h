@@ -23,8 +23,8 @@ enum Attribute : int {
 // The attribute value of what the path names; throws a Failure when it cannot be read.
 int GetAttr(const QString& path);
 
-// True when the path names a regular file that this user can open. Never blocks, not even
-// on a FIFO or a device.
+// True when the path names a regular file that this user can open: never a folder, a FIFO,
+// a pipe or a device (NUL, /dev/null). Never blocks.
 bool canOpenAsFile(const QString& path);
 
 // True when the last-modified time of what the path names can be read.
@@ -42,7 +42,8 @@ bool sameFile(const QString& first, const QString& second);
 
 // True when the file system of `folder` takes two names that differ only in case for one
 // and the same file (FAT, NTFS, a case-folding ext4 folder). Decided from the folder itself
-// where it can be; false when the folder cannot be read.
+// where it can be; when it cannot be read, the platform's usual answer (false on Linux, true
+// on Windows).
 bool namesIgnoreCase(const QString& folder);
 
 // Removes what the path names, a folder with everything in it, without ever following a

@@ -9,7 +9,6 @@
 #include <windows.h>
 
 #include <optional>
-#include <tuple>
 
 namespace docuflume::fs {
 namespace {
@@ -73,7 +72,12 @@ int GetAttr(const QString& path)
 {
     if (path.isEmpty() || path.contains(QChar(0)))
         throw Failure::fileNotFound();
-    const DWORD attributes = ::GetFileAttributesW(nativePath(path).c_str());
+    // A trailing separator would name what a link leads to rather than the link; a drive's
+    // root keeps its own.
+    QString named = QDir::toNativeSeparators(path);
+    while (named.size() > 1 && named.endsWith(u'\\') && !(named.size() == 3 && named[1] == u':'))
+        named.chop(1);
+    const DWORD attributes = ::GetFileAttributesW(named.toStdWString().c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES)
         throw failureFromError(::GetLastError());
     return classicBits(attributes);
@@ -88,8 +92,10 @@ bool canOpenAsFile(const QString& path)
                       OPEN_EXISTING, FILE_FLAG_NO_BUFFERING | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return false;
+    // Only files on a disk are documents: NUL, CON or a pipe open as well.
+    const bool onDisk = ::GetFileType(handle) == FILE_TYPE_DISK;
     ::CloseHandle(handle);
-    return true;
+    return onDisk;
 }
 
 bool canReadModificationTime(const QString& path)
@@ -114,32 +120,11 @@ QStringList listOpenableFiles(const QString& folder,
     return names;
 }
 
-namespace {
-
-// A file's identity: its volume and its number there, whatever name (a hard link, a short
-// 8.3 name, another spelling) it is reached by.
-std::optional<std::tuple<DWORD, DWORD, DWORD>> identityOf(const QString& path)
-{
-    const HANDLE file = ::CreateFileW(nativePath(path).c_str(), FILE_READ_ATTRIBUTES,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return std::nullopt;
-    BY_HANDLE_FILE_INFORMATION information{};
-    const bool known = ::GetFileInformationByHandle(file, &information);
-    ::CloseHandle(file);
-    if (!known)
-        return std::nullopt;
-    return std::tuple(information.dwVolumeSerialNumber, information.nFileIndexHigh,
-                      information.nFileIndexLow);
-}
-
-} // namespace
-
 bool sameFile(const QString& first, const QString& second)
 {
-    const auto a = identityOf(first);
-    return a && a == identityOf(second);
+    const auto a = fileIdentity(first);
+    const auto b = fileIdentity(second);
+    return a && b && a->device == b->device && a->inode == b->inode;
 }
 
 bool removeTree(const QString& path)
@@ -182,25 +167,38 @@ bool namesIgnoreCase(const QString& folder)
 
 QList<Subfolder> listSubfolders(const QString& folder)
 {
+    QString prefix = QDir::toNativeSeparators(folder);
+    if (!prefix.endsWith(u'\\'))
+        prefix += u'\\';
     QList<Subfolder> folders;
-    quint64 serial = 0;
     const bool listed = forEachEntry(folder, [&](const QString& name, int attributes) {
-        // Each gets an identity of its own: a loop through a junction ends at the path limit.
-        if (attributes & Directory)
-            folders.append({name, 0, ++serial, attributes});
+        if (!(attributes & Directory))
+            return;
+        // The identity of where the entry leads, so that a link or junction to a folder met
+        // before is not walked again; one that cannot be opened has none.
+        const auto identity = folderIdentity(prefix + name);
+        folders.append(
+            {name, identity ? identity->first : 0, identity ? identity->second : 0, attributes});
     });
     if (!listed)
         throw failureFromError(::GetLastError());
     return folders;
 }
 
-std::optional<std::pair<quint64, quint64>> folderIdentity(const QString&)
+std::optional<std::pair<quint64, quint64>> folderIdentity(const QString& folder)
 {
-    return std::nullopt;
+    const auto identity = fileIdentity(folder);
+    if (!identity)
+        return std::nullopt;
+    return std::pair(identity->device, identity->inode);
 }
 
-std::optional<FileIdentity> identityOf(const QString& path)
+std::optional<FileIdentity> fileIdentity(const QString& path)
 {
+    if (path.isEmpty() || path.contains(QChar(0)))
+        return std::nullopt;
+    // (Opened through links, and folders too: a file's number is its identity on its volume,
+    // whatever name, hard link or short 8.3 alias it is reached by.)
     const HANDLE file = CreateFileW(nativePath(path).c_str(), FILE_READ_ATTRIBUTES,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);

@@ -89,7 +89,7 @@ private:
     std::unique_ptr<WordInstance> m_instance;
 };
 
-// The user's Word: only its name was read, and it is never quit.
+// The user's Word, or one of ours already quit: only its name is known, and it is never quit.
 class RunningWordCom final : public WordApplication
 {
 public:
@@ -112,17 +112,23 @@ public:
     QString productName() const override { return QStringLiteral("Microsoft Word"); }
     std::unique_ptr<WordApplication> create() override
     {
-        if (!m_refusal.isEmpty())
-            throw Failure(Failure::AutomationError, m_refusal);
+        if (m_stopped)
+            throw Failure(Failure::AutomationError,
+                          QStringLiteral("Not converted: Word was not started again, since one "
+                                         "could not be told apart from another Word. Close Word "
+                                         "and start again."));
         try {
             return std::make_unique<WordApplicationCom>(m_engine.create());
         } catch (const ComError& error) {
-            // A Word that could not be told apart could not be ended either, were it to hang:
-            // the batch stops, and none is started again while it lasts.
-            if (error.code() == kWordNotToldApart && m_inBatch)
-                m_refusal = QStringLiteral("Not converted: Word was not started again, since "
-                                           "one could not be told apart from another Word. "
-                                           "Close Word and start again.");
+            if (error.code() != kWordNotToldApart)
+                throw failureOf(error);
+            // It started, answered and was quit at once: installed and working, which is all
+            // the start-up check asks.
+            if (!m_inBatch)
+                return std::make_unique<RunningWordCom>(productName());
+            // In a batch, a Word that could not be told apart could not be ended either, were
+            // it to hang: the batch stops, and none is started again while it lasts.
+            m_stopped = true;
             throw failureOf(error);
         }
     }
@@ -136,22 +142,22 @@ public:
     void beginBatch() noexcept override
     {
         m_inBatch = true;
-        m_refusal.clear();
+        m_stopped = false;
     }
     void endBatch() noexcept override
     {
         m_inBatch = false;
-        m_refusal.clear();
+        m_stopped = false;
     }
     void endNow() noexcept override { m_engine.endNow(); }
-    bool batchStopped() const noexcept override { return !m_refusal.isEmpty(); }
+    bool batchStopped() const noexcept override { return m_stopped; }
 
 private:
     Apartment m_apartment;
     // While Word works, the window repaints and can be closed, and nothing else of it runs.
     WordEngine m_engine{WordLimits{}, [] { YieldWhileWaiting(); }};
     bool m_inBatch = false;
-    QString m_refusal; // why no Word is started in this batch any more
+    bool m_stopped = false; // no Word is started in this batch any more
 };
 
 } // namespace

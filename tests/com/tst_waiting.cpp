@@ -61,6 +61,27 @@ void writeAct(const char* lines)
     CloseHandle(file);
 }
 
+// Ends the Words the recording Word started beside itself, as another program would have.
+void endSiblings()
+{
+    FILE* log = _wfopen(besideUs(L"RecordingWord.log").c_str(), L"r");
+    if (!log)
+        return;
+    char line[512];
+    while (std::fgets(line, sizeof line, log)) {
+        unsigned long starter = 0;
+        unsigned long sibling = 0;
+        if (std::sscanf(line, "%lu\tsibling\t%lu", &starter, &sibling) != 2)
+            continue;
+        if (const HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, sibling)) {
+            TerminateProcess(process, 0);
+            WaitForSingleObject(process, 5000);
+            CloseHandle(process);
+        }
+    }
+    std::fclose(log);
+}
+
 // A window that counts what reaches it, and stays open.
 class Window final : public QWidget
 {
@@ -133,6 +154,29 @@ int main(int argc, char* argv[])
         Sleep(10);
     }
     expect(window.presses == 1, "a click after the wait was not handled");
+
+    // A Word that could not be told apart from another started at the same moment is quit at
+    // once: at start-up it showed that Word is there; in a run it stops the run.
+    DeleteFileW(besideUs(L"RecordingWord.log").c_str());
+    writeAct("Caption\tmissing\r\nCreateInstance\tsibling\r\n");
+    {
+        const std::unique_ptr<docuflume::WordAutomation> word = docuflume::makeWordComAutomation();
+        try {
+            word->create()->quit();
+        } catch (const std::exception& error) {
+            expect(false, std::string("the start-up check failed: ") + error.what());
+        }
+        word->beginBatch();
+        bool refused = false;
+        try {
+            word->create();
+        } catch (const std::exception&) {
+            refused = true;
+        }
+        expect(refused && word->batchStopped(), "a run went on with a Word it could not end");
+        word->endBatch();
+    }
+    endSiblings();
 
     registerRecordingWord(false);
     DeleteFileW(besideUs(L"RecordingWord.act").c_str());

@@ -5,6 +5,7 @@
 # Run by run_under_wine.sh, with Wine's prefix and a display set up:
 #   tests/windows/check_installer.sh BUILD_DIR SCRATCH_DIR
 set -euo pipefail
+trap 'echo "check_installer.sh: line $LINENO failed: $BASH_COMMAND" >&2' ERR
 out=$1
 setup=$(ls "$out"/Docuflume-*-setup.exe)
 

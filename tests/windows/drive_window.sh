@@ -6,6 +6,7 @@
 # Run by run_under_wine.sh, with Wine's prefix and a display set up:
 #   tests/windows/drive_window.sh BUILD_DIR SCRATCH_DIR
 set -euo pipefail
+trap 'echo "drive_window.sh: line $LINENO failed: $BASH_COMMAND" >&2' ERR
 out=$1
 scratch=$2
 word_log=$out/RecordingWord.log

@@ -11,6 +11,7 @@
 # Skips the Wine part, saying so, only where Wine cannot start.
 #   tests/windows/run_under_wine.sh [BUILD_DIR]
 set -euo pipefail
+trap 'echo "run_under_wine.sh: line $LINENO failed: $BASH_COMMAND" >&2' ERR
 cd "$(dirname "$0")/../.."
 here=tests/windows
 
@@ -83,17 +84,18 @@ failed=()
 run_test() {
     local name=$1 log=$scratch/$1.txt
     shift
+    # (Wine's drive Z: is the host's root.)
     if env QT_QPA_PLATFORM=windows "$@" timeout 300 wine "$out/${name%%+*}.exe" \
-        -o "$(winepath -w "$log" 2>/dev/null),txt" >/dev/null 2>&1; then
+        -o "Z:${log//\//\\},txt" >/dev/null 2>&1 && grep -q '^Totals' "$log"; then
         grep '^Totals' "$log" | tail -n 1 | sed "s/^/$name under Wine: /"
     else
-        grep -E -A 4 '^(FAIL|QFATAL)' "$log" >&2 || cat "$log" >&2
+        grep -E -A 4 '^(FAIL|QFATAL)' "$log" >&2 || cat "$log" >&2 || true
         failed+=("$name")
     fi
 }
-for test in tst_pathhelpers tst_errortrap tst_documentlist tst_wordinstance tst_form1design \
-    tst_pointerfeedback tst_batchrun tst_startup tst_optionsanddialogs tst_listediting \
-    tst_samples; do
+for test in tst_pathhelpers tst_filefunctions tst_errortrap tst_documentlist tst_wordinstance \
+    tst_form1design tst_pointerfeedback tst_batchrun tst_startup tst_optionsanddialogs \
+    tst_listediting tst_samples tst_foldertree tst_dropintake; do
     run_test "$test"
 done
 run_test tst_batchrun+planned DOCUFLUME_TEST_AHEAD=3
