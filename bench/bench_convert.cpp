@@ -23,6 +23,9 @@
 //                                   instances without network and with it, in turn: medians
 //                                   of three batches each, converting none ahead and as many
 //                                   as the engine chooses
+//     bench_convert --headless      the whole corpus through the program without a window
+//                                   (docuflume --convert), the engine as the window's Start
+//                                   drives it, and the command line: medians of three runs
 
 #include "convert/ExportDocument.h"
 #include "convert/libreoffice/LibreOfficeAutomation.h"
@@ -44,8 +47,10 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <functional>
 #include <thread>
 #include <utility>
+#include <vector>
 
 using namespace docuflume;
 
@@ -439,6 +444,81 @@ void benchNetwork(const QStringList& documents)
     }
 }
 
+// The whole corpus through the program without a window (a process of its own, as a script
+// starts it, its profiles made by a first run that is not counted), beside the engine as the
+// window's Start button drives it and the command line: each three times, in turn; medians.
+void benchHeadless(const QStringList& documents, const office::Installation& installation)
+{
+    const double n = documents.size();
+    QTemporaryDir work;
+    std::printf("\nthe whole corpus: %d documents, medians of three runs\n", int(n));
+    const QString out = work.filePath(QStringLiteral("out"));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("HOME"), work.filePath(QStringLiteral("home")));
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "XDG_CONFIG_HOME", "XDG_CACHE_HOME"})
+        environment.remove(QString::fromLatin1(name));
+    const auto headless = [&] {
+        QDir(out).removeRecursively();
+        QProcess program;
+        program.setProcessEnvironment(environment);
+        program.setStandardErrorFile(QProcess::nullDevice());
+        program.start(QStringLiteral(DOCUFLUME_PROGRAM),
+                      QStringList{QStringLiteral("--convert"), QStringLiteral("--output"), out} +
+                          documents);
+        program.waitForFinished(-1);
+    };
+    const QString soffice = installation.programFolder + QStringLiteral("/soffice");
+    const QString profile = work.filePath(QStringLiteral("cli-seeded"));
+    office::seedProfile(profile, installation);
+    const QStringList seeded{QStringLiteral("--headless"), QStringLiteral("--norestore"),
+                             QStringLiteral("-env:UserInstallation=") +
+                                 QUrl::fromLocalFile(profile).toString(),
+                             QStringLiteral("--convert-to"), QStringLiteral("html")};
+    const auto commandLineEach = [&] {
+        for (const QString& document : documents)
+            runOffice(soffice, seeded + QStringList{QStringLiteral("--outdir"), out, document});
+    };
+    const auto commandLineAll = [&] {
+        runOffice(soffice, seeded + QStringList{QStringLiteral("--outdir"), out} + documents);
+    };
+    headless();
+    commandLineAll();
+
+    struct Side
+    {
+        const char* label;
+        std::function<void()> run;
+        std::vector<double> wall, cpu;
+    };
+    std::vector<Side> sides = {
+        {"docuflume --convert (no window)", headless, {}, {}},
+        {"engine, as the window's Start drives it",
+         [&] { runEngine(documents, work.path(), -1); },
+         {},
+         {}},
+        {"soffice --convert-to, once per file, seeded", commandLineEach, {}, {}},
+        {"soffice --convert-to, once for all files", commandLineAll, {}, {}},
+    };
+    for (int round = 0; round < 3; ++round) {
+        for (Side& side : sides) {
+            QElapsedTimer timer;
+            timer.start();
+            const double cpuBefore = cpuSeconds();
+            side.run();
+            side.wall.push_back(timer.nsecsElapsed() / 1e9 / n);
+            side.cpu.push_back((cpuSeconds() - cpuBefore) / n);
+        }
+    }
+    const auto median = [](std::vector<double> values) {
+        std::sort(values.begin(), values.end());
+        return values[values.size() / 2];
+    };
+    const double floor = median(sides.back().wall);
+    for (const Side& side : sides)
+        std::printf("  %-44s %6.3f s/document  %5.2f x floor  cpu %5.3f s\n", side.label,
+                    median(side.wall), median(side.wall) / floor, median(side.cpu));
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -456,7 +536,8 @@ int main(int argc, char* argv[])
         arguments.clear();
     }
     const bool network = arguments == QStringList{QStringLiteral("--network")};
-    if (network)
+    const bool headless = arguments == QStringList{QStringLiteral("--headless")};
+    if (network || headless)
         arguments.clear();
 
     // The corpus's documents, smallest first.
@@ -512,6 +593,13 @@ int main(int argc, char* argv[])
     }
     if (network) {
         benchNetwork(small);
+        return 0;
+    }
+    if (headless) {
+        QStringList all;
+        for (const QFileInfo& file : corpus)
+            all << file.absoluteFilePath();
+        benchHeadless(all, *installation);
         return 0;
     }
     benchSet("the 20 smallest documents of the corpus", small, *installation);

@@ -37,6 +37,16 @@ QString HtmlOutputPath(const QString& folder, const QString& source)
     return CollapseDoubleBackslashes(folder + kSeparator + outputName + QStringLiteral(".htm"));
 }
 
+bool IsWordDocumentName(const QString& fileName)
+{
+    static const QStringList word = {QStringLiteral("doc"),  QStringLiteral("docx"),
+                                     QStringLiteral("docm"), QStringLiteral("dot"),
+                                     QStringLiteral("dotx"), QStringLiteral("dotm"),
+                                     QStringLiteral("rtf"),  QStringLiteral("wbk")};
+    const qsizetype dot = fileName.lastIndexOf(u'.');
+    return dot >= 0 && word.contains(fileName.sliced(dot + 1), Qt::CaseInsensitive);
+}
+
 void ExportDocument(WordAutomation* word, const FlavourReader& flavour, const QString& sourcePath,
                     const QString& outputPath)
 {

@@ -23,6 +23,10 @@ QList<NamedArgument> SaveAsArguments(const QString& outputPath, int fileFormat);
 // "."-part (or the whole name, when it has none), plus ".htm".
 QString HtmlOutputPath(const QString& folder, const QString& source);
 
+// True for the names of Word's own files, by their extension: documents, templates, RTF and
+// backups.
+bool IsWordDocumentName(const QString& fileName);
+
 // Converts one document in an instance of its own: create, open, save as HTML in the
 // flavour chosen now, quit. Throws a Failure when the document cannot be converted; the
 // instance is ended then, too.

@@ -61,6 +61,10 @@ public:
     // The program ends at once, in the middle of a batch: every instance still running ends
     // now, and what it leaves goes with it.
     virtual void endNow() noexcept { endBatch(); }
+    // From any thread, while the program's own thread may be in the middle of a call: every
+    // instance of ours is stopped now, and none started later runs, so that the call under way
+    // fails soon and the run can end in its ordinary way.
+    virtual void interrupt() noexcept {}
 
     // Within a batch, an engine may convert documents ahead of their turn, each in a fresh
     // instance of its own, and keep the results aside. How many coming documents it wants

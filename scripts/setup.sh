@@ -24,6 +24,7 @@ packages=(
 # clicks, xclip reads the boxes' text) and build its installer with NSIS.
 if [[ ${1:-} == --tests ]]; then
     packages+=(dpkg-dev file desktop-file-utils appstream xdotool libglib2.0-bin)
+    packages+=(parallel python3) # shards of a conversion side by side; the reports read back
     packages+=(chromium)
     packages+=(g++-mingw-w64-x86-64-posix wine wine64 xclip nsis debian-archive-keyring)
 fi

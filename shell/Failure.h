@@ -27,13 +27,26 @@ public:
         BufferTooSmall = 20476,
     };
 
-    Failure(int number, const QString& description)
+    // What went wrong with a document, in the few classes a report sorts its failures into;
+    // the engine says which where it knows.
+    enum class Cause {
+        Other,
+        NeedsPassword,   // protected by a password
+        Damaged,         // damaged, or a Word name on something else
+        NotWordDocument, // not a document the word processor converts
+        TimeLimit,       // the word processor did not finish in time and was stopped
+        LostText,        // the page lost most of the document's text
+        OfficeStopped,   // the word processor stopped (crashed) while converting
+    };
+
+    Failure(int number, const QString& description, Cause cause = Cause::Other)
         : std::runtime_error(description.toStdString()), m_number(number),
-          m_description(description)
+          m_description(description), m_cause(cause)
     {}
 
     int number() const { return m_number; }
     const QString& description() const { return m_description; }
+    Cause cause() const { return m_cause; }
 
     // The runtime's own texts for the failures the program raises itself.
     static Failure invalidArgument()
@@ -51,6 +64,7 @@ public:
 private:
     int m_number;
     QString m_description;
+    Cause m_cause;
 };
 
 } // namespace docuflume

@@ -265,8 +265,9 @@ private Q_SLOTS:
                                        work + QStringLiteral("/a report.docx")}));
     }
 
-    // The few options answer in one line and end the real program, with no display needed;
-    // anything else that looks like an option is refused with a short usage.
+    // The few options answer and end the real program, with no display needed; anything
+    // else that looks like an option, and a conversion asked for amiss, is refused with a
+    // short usage.
     void programOptions_data()
     {
         QTest::addColumn<QString>("option");
@@ -275,10 +276,26 @@ private Q_SLOTS:
         QTest::addColumn<QString>("err");
         QTest::newRow("--help") << "--help" << 0 << "Usage: docuflume [FILE | FOLDER]..."
                                 << QString();
+        QTest::newRow("--convert --help")
+            << "--convert --help" << 0 << "Usage: docuflume [FILE | FOLDER]..." << QString();
         QTest::newRow("--version")
             << "--version" << 0 << "Docuflume " DOCUFLUME_VERSION << QString();
         QTest::newRow("unknown") << "--frobnicate" << 2 << QString()
                                  << "docuflume: unknown option --frobnicate";
+        QTest::newRow("no output folder")
+            << "--convert ." << 2 << QString() << "docuflume: --convert needs --output DIR";
+        QTest::newRow("nothing to convert")
+            << "--convert --output=out" << 2 << QString()
+            << "docuflume: --convert needs a file or folder to convert";
+        QTest::newRow("a path that is not there")
+            << "--convert --output out missing.doc" << 2 << QString()
+            << "docuflume: missing.doc: no such file or folder";
+        QTest::newRow("a shard past the last")
+            << "--convert --output out --shard 2/2 ." << 2 << QString()
+            << "docuflume: --shard needs K/N with 0 <= K < N";
+        QTest::newRow("an option of the window's")
+            << "--convert --output out --frobnicate ." << 2 << QString()
+            << "docuflume: unknown option --frobnicate";
     }
 
     void programOptions()
@@ -292,7 +309,8 @@ private Q_SLOTS:
         environment.remove(QStringLiteral("DISPLAY"));
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
         program.setProcessEnvironment(environment);
-        program.start(QStringLiteral(DOCUFLUME_PROGRAM_DIR "/docuflume"), {option});
+        program.setWorkingDirectory(m_platform->folder.path());
+        program.start(QStringLiteral(DOCUFLUME_PROGRAM_DIR "/docuflume"), option.split(u' '));
         QVERIFY(program.waitForFinished(20000));
         QCOMPARE(program.exitStatus(), QProcess::NormalExit);
         QCOMPARE(program.exitCode(), status);
@@ -302,10 +320,11 @@ private Q_SLOTS:
         };
         const QStringList printed = lines(program.readAllStandardOutput());
         const QStringList complaint = lines(program.readAllStandardError());
-        QCOMPARE(printed.size(), out.isEmpty() ? 0 : 1);
+        QCOMPARE(printed.isEmpty(), out.isEmpty());
         QVERIFY(out.isEmpty() || printed.first().startsWith(out));
-        QCOMPARE(complaint.size(), err.isEmpty() ? 0 : 2); // the complaint and the usage
+        QCOMPARE(complaint.size(), err.isEmpty() ? 0 : 3); // the complaint and the usage
         QVERIFY(err.isEmpty() || complaint.first() == err);
+        QVERIFY(!QFileInfo::exists(m_platform->folder.filePath(QStringLiteral("out"))));
     }
 
 private:

@@ -194,8 +194,9 @@ void AheadConversions::convert(Job& job, std::unique_ptr<OfficeProcess> process)
             if (problem) {
                 qCDebug(lcConvert) << "ahead:" << problem->description;
                 if (problem->textLost)
-                    failure =
-                        AheadFailure{Failure(Failure::AutomationError, problem->description), true};
+                    failure = AheadFailure{Failure(Failure::AutomationError, problem->description,
+                                                   Failure::Cause::LostText),
+                                           true};
             }
         } catch (const Failure& answer) {
             qCDebug(lcConvert) << "ahead:" << answer.description();

@@ -1,5 +1,7 @@
 #include "convert/libreoffice/DocumentKinds.h"
 
+#include "convert/ExportDocument.h"
+
 #include <QFileInfo>
 #include <QStringList>
 
@@ -7,11 +9,7 @@ namespace docuflume {
 
 bool HasWordExtension(const QString& fileName)
 {
-    static const QStringList word = {QStringLiteral("doc"),  QStringLiteral("docx"),
-                                     QStringLiteral("docm"), QStringLiteral("dot"),
-                                     QStringLiteral("dotx"), QStringLiteral("dotm"),
-                                     QStringLiteral("rtf"),  QStringLiteral("wbk")};
-    return word.contains(QFileInfo(fileName).suffix(), Qt::CaseInsensitive);
+    return IsWordDocumentName(QFileInfo(fileName).fileName());
 }
 
 bool FilterFitsName(const QString& fileName, const QString& filterName)

@@ -9,6 +9,7 @@
 #include "convert/libreoffice/InstancePool.h"
 #include "convert/libreoffice/OfficeInstallation.h"
 #include "convert/libreoffice/OfficeInstance.h"
+#include "convert/libreoffice/OfficeProcess.h"
 #include "convert/libreoffice/Watchdog.h"
 #include "convert/pages/StagedSave.h"
 #include "shell/Failure.h"
@@ -91,6 +92,7 @@ public:
         if (m_ledger)
             m_ledger->end();
     }
+    void interrupt() noexcept override { office::OfficeProcess::stopAll(); }
     int aheadCapacity() const noexcept override
     {
         // Twice the instances, so that finished results wait while the next ones convert.

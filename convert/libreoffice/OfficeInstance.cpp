@@ -171,14 +171,15 @@ QString OfficeInstance::name()
 }
 
 void OfficeInstance::guarded(const QString& what, const std::function<void()>& call,
-                             const std::function<QString()>& refused)
+                             const std::function<Failure()>& refused)
 {
     if (m_ended != Ended::No)
         throw Failure(Failure::AutomationError,
-                      QStringLiteral("LibreOffice stopped while %1.").arg(what));
+                      QStringLiteral("LibreOffice stopped while %1.").arg(what),
+                      Failure::Cause::OfficeStopped);
     m_watchdog.arm(m_process->pid(), m_limits.document);
     bool stopped = false;          // the bridge died: the office crashed, or the watchdog ended it
-    std::optional<QString> failed; // the office answered with an error
+    std::optional<Failure> failed; // the office answered with an error
     try {
         call();
     } catch (const css::lang::DisposedException&) {
@@ -201,12 +202,14 @@ void OfficeInstance::guarded(const QString& what, const std::function<void()>& c
                 QStringLiteral("LibreOffice did not finish %1 within %2 seconds and was stopped.")
                     .arg(what)
                     .arg(std::chrono::duration_cast<std::chrono::seconds>(m_limits.document)
-                             .count()));
+                             .count()),
+                Failure::Cause::TimeLimit);
         throw Failure(Failure::AutomationError,
-                      QStringLiteral("LibreOffice stopped while %1.").arg(what));
+                      QStringLiteral("LibreOffice stopped while %1.").arg(what),
+                      Failure::Cause::OfficeStopped);
     }
     if (failed)
-        throw Failure(Failure::AutomationError, *failed);
+        throw *failed;
 }
 
 std::unique_ptr<WordDocument> OfficeInstance::open(const QString& path)
@@ -219,13 +222,15 @@ std::unique_ptr<WordDocument> OfficeInstance::open(const QString& path)
                       QStringLiteral("%1 could not be found.").arg(QDir::toNativeSeparators(path)));
     if (info.isDir())
         throw Failure(Failure::AutomationError,
-                      QStringLiteral("%1 is a folder, not a document.").arg(shown));
+                      QStringLiteral("%1 is a folder, not a document.").arg(shown),
+                      Failure::Cause::NotWordDocument);
     if (!info.isReadable())
         throw Failure(Failure::AutomationError,
                       QStringLiteral("%1 cannot be read: permission denied.").arg(shown));
     if (HasWordExtension(path) && info.isFile() && info.size() == 0)
         throw Failure(Failure::AutomationError,
-                      QStringLiteral("%1 is empty: it is not a Word document.").arg(shown));
+                      QStringLiteral("%1 is empty: it is not a Word document.").arg(shown),
+                      Failure::Cause::NotWordDocument);
 
     // The package's own count of its words is made while the office loads the document, on
     // a thread of its own: a large package takes a while, which the load then hides.
@@ -241,10 +246,15 @@ std::unique_ptr<WordDocument> OfficeInstance::open(const QString& path)
         property("UpdateDocMode", Any(css::document::UpdateDocMode::NO_UPDATE)),
         property("InteractionHandler", Any(handler.handler)),
     });
-    const QString damaged = QStringLiteral("%1 is damaged or is not a Word document.").arg(shown);
+    const Failure damaged(Failure::AutomationError,
+                          QStringLiteral("%1 is damaged or is not a Word document.").arg(shown),
+                          Failure::Cause::Damaged);
     const auto refusal = [&] {
-        return handler.asked->password ? QStringLiteral("%1 is protected by a password.").arg(shown)
-                                       : damaged;
+        return handler.asked->password
+                   ? Failure(Failure::AutomationError,
+                             QStringLiteral("%1 is protected by a password.").arg(shown),
+                             Failure::Cause::NeedsPassword)
+                   : damaged;
     };
     Reference<css::lang::XComponent> component;
     QString filter;
@@ -264,13 +274,14 @@ std::unique_ptr<WordDocument> OfficeInstance::open(const QString& path)
         },
         refusal);
     if (!component.is())
-        throw Failure(Failure::AutomationError, refusal());
+        throw refusal();
     qCDebug(lcConvert) << shown << "opened with" << filter;
     if (!isText)
         throw Failure(Failure::AutomationError,
-                      QStringLiteral("%1 is not a text document.").arg(shown));
+                      QStringLiteral("%1 is not a text document.").arg(shown),
+                      Failure::Cause::NotWordDocument);
     if (!FilterFitsName(path, filter))
-        throw Failure(Failure::AutomationError, damaged);
+        throw damaged;
     // What the page is checked against, once the document is known to be one to convert.
     guarded(
         QStringLiteral("converting ") + shown,
@@ -333,7 +344,10 @@ void OfficeDocument::store(const QString& page, int fileFormat)
             const Reference<css::frame::XStorable> storable(m_component, UNO_QUERY_THROW);
             storable->storeToURL(fileUrl(page), properties(list));
         },
-        [&] { return QStringLiteral("LibreOffice could not save %1.").arg(name); });
+        [&] {
+            return Failure(Failure::AutomationError,
+                           QStringLiteral("LibreOffice could not save %1.").arg(name));
+        });
     if (m_revisions.isEmpty())
         return;
     QFile written(page);

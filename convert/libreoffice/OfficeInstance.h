@@ -2,6 +2,7 @@
 
 #include "convert/WordAutomation.h"
 #include "convert/libreoffice/InstancePool.h"
+#include "shell/Failure.h"
 
 #include "convert/pages/PageRevisions.h"
 #include "convert/pages/StagedSave.h"
@@ -39,10 +40,10 @@ public:
 
     // Runs a call into the office under the watchdog; a call that outlives the limit, or
     // an office that dies under it, becomes a Failure that says so, and an error the office
-    // answers becomes a Failure in the words of `refused`. `what` is what the call does
+    // answers becomes the Failure `refused` makes. `what` is what the call does
     // ("converting report.docx").
     void guarded(const QString& what, const std::function<void()>& call,
-                 const std::function<QString()>& refused);
+                 const std::function<Failure()>& refused);
 
     // How the instance ended before it was quit, if it did.
     enum class Ended { No, Crashed, TimedOut };

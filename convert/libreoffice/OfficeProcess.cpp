@@ -20,6 +20,7 @@
 #include <deque>
 #include <future>
 #include <mutex>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -205,12 +206,25 @@ pid_t forkOffice(std::vector<char*> argv, std::vector<char*> environment,
 
 } // namespace
 
+namespace {
+
+// Every instance alive, for stopAll().
+std::mutex g_liveMutex;
+std::set<OfficeProcess*> g_live;
+bool g_allStopped = false;
+
+} // namespace
+
 OfficeProcess::OfficeProcess(const Installation& installation,
                              std::unique_ptr<ProfileLease> profile, QString pipeName,
                              bool withoutNetwork)
     : m_installation(installation), m_profile(std::move(profile)), m_pipeName(std::move(pipeName)),
       m_withoutNetwork(withoutNetwork)
-{}
+{
+    const std::lock_guard lock(g_liveMutex);
+    g_live.insert(this);
+    m_stopped = g_allStopped;
+}
 
 std::unique_ptr<OfficeProcess> OfficeProcess::start(const Installation& installation,
                                                     std::unique_ptr<ProfileLease> profile,
@@ -349,7 +363,19 @@ void OfficeProcess::cleanUp()
 
 OfficeProcess::~OfficeProcess()
 {
+    {
+        const std::lock_guard lock(g_liveMutex);
+        g_live.erase(this);
+    }
     kill();
+}
+
+void OfficeProcess::stopAll() noexcept
+{
+    const std::lock_guard lock(g_liveMutex);
+    g_allStopped = true;
+    for (OfficeProcess* process : g_live)
+        process->stop();
 }
 
 } // namespace docuflume::office

@@ -44,6 +44,9 @@ public:
     // process group without reaping it, and keeps it from being started again, so that the
     // other thread's calls fail soon. The owner reaps it afterwards.
     void stop() noexcept;
+    // Stops every instance of this program, and any started from now on, as stop() does:
+    // from any thread, for a run that is to end at once.
+    static void stopAll() noexcept;
 
 private:
     OfficeProcess(const Installation& installation, std::unique_ptr<ProfileLease> profile,

@@ -348,7 +348,8 @@ void CommitStaged(const QString& staging, const QString& target, const QString& 
 {
     if (const auto problem = SettleStagedPage(staging, target, writer, words)) {
         fs::removeTree(staging);
-        throw Failure(Failure::AutomationError, problem->description);
+        throw Failure(Failure::AutomationError, problem->description,
+                      problem->textLost ? Failure::Cause::LostText : Failure::Cause::Other);
     }
     MoveStaged(staging, target);
 }

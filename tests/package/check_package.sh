@@ -22,7 +22,8 @@ dpkg-deb -f "$deb" Depends | tr ',' '\n' | grep -qx ' *libreoffice-writer *' ||
 files=$(dpkg-deb -c "$deb" | awk '{ print $6 }' | sed 's#^\./##')
 for wanted in usr/bin/docuflume usr/share/applications/$id.desktop \
     usr/share/metainfo/$id.metainfo.xml usr/share/docuflume/drag.ico \
-    usr/share/docuflume/Samples/ usr/share/doc/docuflume/copyright; do
+    usr/share/docuflume/Samples/ usr/share/doc/docuflume/copyright \
+    usr/share/man/man1/docuflume.1.gz; do
     grep -qx "$wanted" <<<"$files" || fail "the package lacks $wanted"
 done
 for size in 16 24 32 48 64 128 256; do
@@ -92,6 +93,18 @@ xvfb-run -a -s "-screen 0 1280x1024x24 -dpi 96" bash -c '
     sleep 3
     [[ -z $(box) ]] || { echo "FAIL: pressed during the run, Start ran again" >&2; exit 1; }
 '
+# Without a window and without a display, as a script runs it: the samples converted, and
+# the report says so.
+cli=$work/cli
+status=0
+env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$root/usr/bin/docuflume" --convert \
+    --output "$cli" --report "$cli.csv" "$root/usr/share/docuflume/Samples" 2>"$work/cli.txt" ||
+    status=$?
+((status == 0)) || fail "the conversion without a window ended with $status: $(cat "$work/cli.txt")"
+[[ $(find "$cli" -maxdepth 1 -name '*.htm' | wc -l) -eq 4 && $(grep -c ',converted,' "$cli.csv") -eq 4 ]] ||
+    fail "the conversion without a window did not convert the 4 samples: $(cat "$cli.csv")"
+echo "The package converts the 4 samples without a window or display."
+
 # Ended from outside in the middle of a run (a logout's SIGTERM, Ctrl+C's SIGINT, a closed
 # terminal's SIGHUP), the program ends as when its window is closed: none of its
 # instances, staging, pipe sockets or ledger is left.

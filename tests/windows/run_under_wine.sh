@@ -93,9 +93,9 @@ run_test() {
         failed+=("$name")
     fi
 }
-for test in tst_pathhelpers tst_filefunctions tst_errortrap tst_documentlist tst_wordinstance \
-    tst_form1design tst_pointerfeedback tst_batchrun tst_startup tst_optionsanddialogs \
-    tst_listediting tst_samples tst_foldertree tst_dropintake; do
+for test in tst_pathhelpers tst_filefunctions tst_errortrap tst_convertcommand tst_documentlist \
+    tst_wordinstance tst_form1design tst_pointerfeedback tst_batchrun tst_startup \
+    tst_optionsanddialogs tst_listediting tst_samples tst_foldertree tst_dropintake; do
     run_test "$test"
 done
 run_test tst_batchrun+planned DOCUFLUME_TEST_AHEAD=3
