@@ -231,6 +231,17 @@ void lokForks(const QStringList& documents, const office::Installation& installa
     }
 }
 
+// The command line's arguments for HTML from a profile in `work` seeded as an informed user
+// would seed it (as the engine seeds its own).
+QStringList seededCommandLine(const QString& work, const office::Installation& installation)
+{
+    const QString profile = work + QStringLiteral("/cli-seeded");
+    office::seedProfile(profile, installation);
+    return {QStringLiteral("--headless"), QStringLiteral("--norestore"),
+            QStringLiteral("-env:UserInstallation=") + QUrl::fromLocalFile(profile).toString(),
+            QStringLiteral("--convert-to"), QStringLiteral("html")};
+}
+
 void benchSet(const char* title, const QStringList& documents,
               const office::Installation& installation)
 {
@@ -239,12 +250,7 @@ void benchSet(const char* title, const QStringList& documents,
     std::printf("\n%s: %d documents\n", title, int(n));
 
     const QString soffice = installation.programFolder + QStringLiteral("/soffice");
-    const QString profile = work.filePath(QStringLiteral("cli-seeded"));
-    office::seedProfile(profile, installation);
-    const QStringList seeded{QStringLiteral("--headless"), QStringLiteral("--norestore"),
-                             QStringLiteral("-env:UserInstallation=") +
-                                 QUrl::fromLocalFile(profile).toString(),
-                             QStringLiteral("--convert-to"), QStringLiteral("html")};
+    const QStringList seeded = seededCommandLine(work.path(), installation);
     runOffice(soffice,
               seeded + QStringList{QStringLiteral("--outdir"),
                                    work.filePath(QStringLiteral("warm")), documents.first()});
@@ -468,12 +474,7 @@ void benchHeadless(const QStringList& documents, const office::Installation& ins
         program.waitForFinished(-1);
     };
     const QString soffice = installation.programFolder + QStringLiteral("/soffice");
-    const QString profile = work.filePath(QStringLiteral("cli-seeded"));
-    office::seedProfile(profile, installation);
-    const QStringList seeded{QStringLiteral("--headless"), QStringLiteral("--norestore"),
-                             QStringLiteral("-env:UserInstallation=") +
-                                 QUrl::fromLocalFile(profile).toString(),
-                             QStringLiteral("--convert-to"), QStringLiteral("html")};
+    const QStringList seeded = seededCommandLine(work.path(), installation);
     const auto commandLineEach = [&] {
         for (const QString& document : documents)
             runOffice(soffice, seeded + QStringList{QStringLiteral("--outdir"), out, document});
