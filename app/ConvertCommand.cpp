@@ -6,6 +6,7 @@
 #include "convert/ExportDocument.h"
 #include "convert/PageNames.h"
 #include "convert/WordInstance.h"
+#include "doclist/FolderListings.h"
 #include "doclist/FolderWalk.h"
 #include "shell/Failure.h"
 #include "shell/FileSystem.h"
@@ -54,10 +55,12 @@ QStringList documentsIn(const QString& folder, Prompts& prompts)
 {
     QStringList folders = {folder + kSeparator};
     GetSubDirectories2016(prompts, nullptr, folders, true);
+    // A big tree's listings are read ahead while the names are taken.
+    FolderListings listings(folders, QStringLiteral("*.*"));
     QStringList found;
-    for (QString path : std::as_const(folders)) {
-        path.chop(1);
-        for (const QString& name : ListFilesByPattern(path, QStringLiteral("*.*"))) {
+    for (qsizetype index = 0; index < folders.size(); ++index) {
+        const QString path = folders[index].chopped(1);
+        for (const QString& name : listings.take(index)) {
             if (!name.startsWith(u'~') && IsWordDocumentName(name))
                 found << CollapseDoubleBackslashes(path + kSeparator + name);
         }
@@ -179,8 +182,7 @@ public:
 
     void say(const QString& text)
     {
-        clearBar();
-        write(text + u'\n');
+        line(text);
         drawBar();
     }
 
@@ -196,10 +198,10 @@ public:
     {
         const QString counted = QStringLiteral("[%1/%2] ").arg(m_index + 1).arg(m_total);
         if (!row.converted)
-            say(counted + m_name + QStringLiteral(": failed: ") + row.failure);
+            line(counted + m_name + QStringLiteral(": failed: ") + row.failure);
         else if (!m_terminal)
-            say(counted + m_name +
-                QStringLiteral(": converted in %1 s").arg(row.seconds, 0, 'f', 1));
+            line(counted + m_name +
+                 QStringLiteral(": converted in %1 s").arg(row.seconds, 0, 'f', 1));
         ++m_index;
         drawBar();
     }
@@ -212,6 +214,13 @@ public:
     }
 
 private:
+    // A line of its own, where the bar was; the bar comes back below it.
+    void line(const QString& text)
+    {
+        clearBar();
+        write(text + u'\n');
+    }
+
     void drawBar()
     {
         if (!m_terminal || m_total <= 0)

@@ -21,6 +21,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <mutex>
 
 namespace {
 
@@ -47,17 +48,24 @@ int convertWithoutWindow(int argc, char* argv[], const docuflume::ConvertRequest
         return CountWords(ReadHtmlPage(file.readAll()).visibleText);
     };
 #endif
+    // The signal's thread reaches the engine only while the run has it.
     static std::atomic<int> stoppedBy{0};
-    WordAutomation* engine = word.get();
-    InterruptOnSignals([engine](int signal) {
+    static std::mutex engineMutex;
+    static WordAutomation* engine = word.get();
+    InterruptOnSignals([](int signal) {
         stoppedBy = signal;
-        engine->interrupt();
+        const std::lock_guard lock(engineMutex);
+        if (engine)
+            engine->interrupt();
     });
     QFile progress;
     if (!progress.open(stderr, QIODevice::WriteOnly | QIODevice::Unbuffered))
         return 1;
-    return RunConversion(request, engine, pageWords, progress, terminal,
-                         [] { return stoppedBy.load(); });
+    const int status = RunConversion(request, word.get(), pageWords, progress, terminal,
+                                     [] { return stoppedBy.load(); });
+    const std::lock_guard lock(engineMutex);
+    engine = nullptr;
+    return status;
 }
 
 } // namespace

@@ -15,6 +15,7 @@
 #include <QUrl>
 
 #include <memory>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace docuflume;
@@ -401,6 +402,45 @@ private Q_SLOTS:
             QVERIFY(made && !names.contains(*made));
             names.insert(*made);
         }
+    }
+
+    // A long run's ledger stays as short as the staging that lives, and still names all of
+    // it when the run is killed: the next run removes what it left.
+    void longRunKeepsItsLedgerShort()
+    {
+        const QString root = path("root");
+        const QString dead = QStringLiteral("0123456789abcdef");
+        QVERIFY(QDir().mkpath(path("out")) && QDir().mkpath(root + QStringLiteral("/runs")));
+        // What a run killed while it wrote its shorter ledger left.
+        touchFile(root + QStringLiteral("/runs/") + dead + QStringLiteral(".next"));
+        const pid_t child = ::fork();
+        QVERIFY(child >= 0);
+        if (child == 0) {
+            auto* run = new StagingLedger(root); // never ended: the run is killed
+            for (int k = 0; k < 400; ++k) {
+                const auto made = MakeStagingFolder(path("out"), run);
+                if (!made)
+                    ::_exit(2);
+                if (k != 3 && k != 397)
+                    QDir(*made).removeRecursively();
+            }
+            QFile ledger(root + QStringLiteral("/runs/") + run->runId() + QStringLiteral(".lock"));
+            ::_exit(ledger.open(QIODevice::ReadOnly) && ledger.readAll().count('\n') < 200 ? 0 : 3);
+        }
+        int status = 0;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        QVERIFY(WIFEXITED(status));
+        QCOMPARE(WEXITSTATUS(status), 0);
+        QCOMPARE(
+            QDir(path("out")).entryList(QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot).size(),
+            2);
+
+        StagingLedger next(root);
+        QCOMPARE(
+            QDir(path("out")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+            QStringList());
+        QCOMPARE(QDir(root + QStringLiteral("/runs")).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{next.runId() + QStringLiteral(".lock")});
     }
 
 private:

@@ -150,6 +150,7 @@ public:
         m_stopped = false;
     }
     void endNow() noexcept override { m_engine.endNow(); }
+    void interrupt() noexcept override { m_engine.interrupt(); }
     bool batchStopped() const noexcept override { return m_stopped; }
 
 private:

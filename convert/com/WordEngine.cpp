@@ -11,6 +11,7 @@
 #include <exception>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <thread>
 #include <utility>
 
@@ -170,6 +171,37 @@ const wchar_t* const kNotToldApart =
 
 } // namespace
 
+// The instances of an engine that live, for an interruption, which comes from a thread of its
+// own: under its lock none of them ends meanwhile, and none starts once it has come.
+class LiveSessions
+{
+public:
+    // False: the engine was interrupted, and the session is not to run.
+    bool add(WordSession* session)
+    {
+        const std::lock_guard lock(m_mutex);
+        m_sessions.insert(session);
+        return !m_interrupted;
+    }
+    void remove(WordSession* session)
+    {
+        const std::lock_guard lock(m_mutex);
+        m_sessions.erase(session);
+    }
+    template <typename Each> void interrupt(Each each)
+    {
+        const std::lock_guard lock(m_mutex);
+        m_interrupted = true;
+        for (WordSession* session : m_sessions)
+            each(*session);
+    }
+
+private:
+    std::mutex m_mutex;
+    bool m_interrupted = false;
+    std::set<WordSession*> m_sessions;
+};
+
 // One instance of Word: its call thread, its process and the objects held in it, which
 // only the call thread touches.
 class WordSession : public std::enable_shared_from_this<WordSession>
@@ -177,12 +209,20 @@ class WordSession : public std::enable_shared_from_this<WordSession>
 public:
     enum class Stage { Starting, Converting, Quitting };
 
-    WordSession(const WordLimits& limits, std::function<void()> whileWaiting)
+    WordSession(const WordLimits& limits, std::function<void()> whileWaiting,
+                std::shared_ptr<LiveSessions> live)
         : m_limits(limits), m_whileWaiting(std::move(whileWaiting)),
           m_image(LocalServerImage(word::kClassName)), m_before(ProcessesRunning(m_image)),
-          m_thread(limits.busy)
-    {}
-    ~WordSession() { end(); }
+          m_thread(limits.busy), m_live(std::move(live))
+    {
+        if (!m_live->add(this))
+            m_ended = true;
+    }
+    ~WordSession()
+    {
+        m_live->remove(this);
+        end();
+    }
 
     // The call thread's.
     Dispatch application;
@@ -520,6 +560,7 @@ private:
     std::atomic<bool> m_takenOver = false; // the user works in it: it is theirs
     bool m_abandoned = false;              // its call thread is stuck in a call
     bool m_finished = false;
+    const std::shared_ptr<LiveSessions> m_live;
 };
 
 namespace {
@@ -618,7 +659,8 @@ DWORD WordInstance::processId() const
 }
 
 WordEngine::WordEngine(WordLimits limits, std::function<void()> whileWaiting)
-    : m_limits(limits), m_whileWaiting(std::move(whileWaiting))
+    : m_limits(limits), m_whileWaiting(std::move(whileWaiting)),
+      m_live(std::make_shared<LiveSessions>())
 {}
 
 WordEngine::~WordEngine() = default;
@@ -626,7 +668,7 @@ WordEngine::~WordEngine() = default;
 std::unique_ptr<WordInstance> WordEngine::create()
 {
     std::erase_if(m_sessions, [](const std::weak_ptr<WordSession>& s) { return s.expired(); });
-    auto session = std::make_shared<WordSession>(m_limits, m_whileWaiting);
+    auto session = std::make_shared<WordSession>(m_limits, m_whileWaiting, m_live);
     m_sessions.push_back(session);
     try {
         session->call(WordSession::Stage::Starting, [](WordSession& started) {
@@ -707,6 +749,11 @@ void WordEngine::endNow() noexcept
                 session->staging->discard();
         }
     }
+}
+
+void WordEngine::interrupt() noexcept
+{
+    m_live->interrupt([](WordSession& session) { session.kill(); });
 }
 
 } // namespace docuflume::com

@@ -32,6 +32,7 @@ struct WordLimits
 inline constexpr HRESULT kWordNotToldApart = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 0x0201);
 
 class WordSession;
+class LiveSessions;
 
 // A document open in one of our instances.
 class OpenedDocument
@@ -106,6 +107,9 @@ public:
     // The program ends now: every Word of ours ends with it, and the page it was saving
     // goes with its staging folder.
     void endNow() noexcept;
+    // From any thread: every Word of ours ends now (one the user works in is left to them),
+    // so that the call under way fails at once, as if its Word had stopped.
+    void interrupt() noexcept;
 
     const WordLimits& limits() const noexcept { return m_limits; }
 
@@ -113,6 +117,7 @@ private:
     WordLimits m_limits;
     std::function<void()> m_whileWaiting;
     std::vector<std::weak_ptr<WordSession>> m_sessions;
+    std::shared_ptr<LiveSessions> m_live;
 };
 
 } // namespace docuflume::com

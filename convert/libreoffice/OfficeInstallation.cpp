@@ -30,9 +30,9 @@ constexpr char kReadyMark[] =
     "set up, links as the office writes them, remote links blocked, no remote places\n";
 
 // Hands every value an .xcd file of the shared configuration sets to `take`, with its path
-// ("org.openoffice.Setup/Product/ooSetupVersion").
+// ("org.openoffice.Setup/Product/ooSetupVersion"), until it answers false.
 void forEachSharedValue(const QString& file,
-                        const std::function<void(const QString&, const QString&)>& take)
+                        const std::function<bool(const QString&, const QString&)>& take)
 {
     QFile xcd(file);
     if (!xcd.open(QIODevice::ReadOnly))
@@ -53,8 +53,9 @@ void forEachSharedValue(const QString& file,
             } else if (element == u"node" || element == u"prop") {
                 path.append(name.toString());
             } else if (element == u"value") {
-                take(path.join(u'/'),
-                     xml.readElementText(QXmlStreamReader::SkipChildElements).trimmed());
+                if (!take(path.join(u'/'),
+                          xml.readElementText(QXmlStreamReader::SkipChildElements).trimmed()))
+                    return;
             }
         } else if (token == QXmlStreamReader::EndElement && !path.isEmpty()) {
             if (element == u"component-data")
@@ -67,12 +68,15 @@ void forEachSharedValue(const QString& file,
 
 QString readVersion(const QString& programFolder)
 {
-    // The installed major.minor stands in the shared configuration.
+    // The installed major.minor stands in the shared configuration, a seventh of the way
+    // into its 2 MB.
     QString version;
     forEachSharedValue(programFolder + QStringLiteral("/../share/registry/main.xcd"),
                        [&version](const QString& path, const QString& value) {
-                           if (path == u"org.openoffice.Setup/Product/ooSetupVersion")
-                               version = value;
+                           if (path != u"org.openoffice.Setup/Product/ooSetupVersion")
+                               return true;
+                           version = value;
+                           return false;
                        });
     static const QRegularExpression majorMinor(QStringLiteral("^[0-9]+\\.[0-9]+$"));
     return majorMinor.match(version).hasMatch() ? version : QString();
@@ -97,6 +101,7 @@ QStringList remoteContentProviders(const QString& programFolder)
         forEachSharedValue(registry.filePath(file), [&](const QString& path, const QString& value) {
             if (path.startsWith(providers) && path.endsWith(service) && remote.contains(value))
                 found << path.sliced(providers.size()).chopped(service.size());
+            return true;
         });
     }
     return found;

@@ -15,6 +15,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -43,6 +44,22 @@ const QString& unrecordedRun()
 QString runsFolder(const QString& root)
 {
     return root + QStringLiteral("/runs");
+}
+
+// A run's ledger ends in ".lock"; ".next" is the shorter one written to take its place.
+QString ledgerFile(const QString& root, const QString& runId, const char* ending)
+{
+    return runsFolder(root) + u'/' + runId + QLatin1String(ending);
+}
+
+// Whether the open file is still the one the path names: a ledger replaced by a shorter one
+// after it was opened is no longer its run's.
+bool stillNamed(int fd, const QString& path)
+{
+    struct stat held = {};
+    struct stat named = {};
+    return ::fstat(fd, &held) == 0 && ::lstat(QFile::encodeName(path).constData(), &named) == 0 &&
+           held.st_dev == named.st_dev && held.st_ino == named.st_ino;
 }
 
 // Where a killed office leaves the socket of its pipe.
@@ -95,8 +112,7 @@ StagingLedger::StagingLedger(const QString& root) : m_root(root), m_runId(random
 {
     QDir().mkpath(runsFolder(m_root));
     removeEndedRuns();
-    const QByteArray path =
-        QFile::encodeName(runsFolder(m_root) + u'/' + m_runId + QStringLiteral(".lock"));
+    const QByteArray path = QFile::encodeName(ledgerFile(m_root, m_runId, ".lock"));
     m_lockFd = ::open(path.constData(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
     if (m_lockFd >= 0 && ::flock(m_lockFd, LOCK_EX | LOCK_NB) != 0) {
         ::close(m_lockFd);
@@ -117,7 +133,7 @@ void StagingLedger::end()
     // Every staging folder of the run is gone by now; any left would be removed here.
     for (auto staging = m_noted.cbegin(); staging != m_noted.cend(); ++staging)
         removeRecorded(staging.key(), staging.value());
-    QFile::remove(runsFolder(m_root) + u'/' + m_runId + QStringLiteral(".lock"));
+    QFile::remove(ledgerFile(m_root, m_runId, ".lock"));
     ::close(m_lockFd);
     m_lockFd = -1;
 }
@@ -137,6 +153,10 @@ void StagingLedger::note(const QString& staging)
     m_noted.insert(staging, std::nullopt);
     // Its name before it is made, then which folder was made.
     write(staging);
+    // A long run notes a folder or two per document, each gone again within it: looked
+    // over once the notes have doubled, they stay as few as the folders that live.
+    if (m_noted.size() >= 2 * m_keptAtLastLook + 64)
+        forgetRemoved();
 }
 
 void StagingLedger::made(const QString& staging)
@@ -147,6 +167,50 @@ void StagingLedger::made(const QString& staging)
         return;
     m_noted.insert(staging, identity);
     write(staging + u'\t' + *identity);
+}
+
+void StagingLedger::notMade(const QString& staging)
+{
+    std::lock_guard lock(m_mutex);
+    m_noted.remove(staging);
+}
+
+void StagingLedger::forgetRemoved()
+{
+    // A folder being made has no number yet, and stays.
+    for (auto staging = m_noted.begin(); staging != m_noted.end();) {
+        if (staging.value() && folderIdentity(staging.key()) != staging.value())
+            staging = m_noted.erase(staging);
+        else
+            ++staging;
+    }
+    m_keptAtLastLook = m_noted.size();
+
+    // The ledger is written again with what is left, locked before it takes the old one's
+    // name, so that it is never without its lock nor short of a folder that lives. When that
+    // cannot be done, the longer one serves on.
+    QByteArray lines;
+    for (auto staging = m_noted.cbegin(); staging != m_noted.cend(); ++staging) {
+        lines += staging.key().toUtf8();
+        if (staging.value())
+            lines += '\t' + staging.value()->toUtf8();
+        lines += '\n';
+    }
+    const QByteArray next = QFile::encodeName(ledgerFile(m_root, m_runId, ".next"));
+    const int fd = ::open(next.constData(),
+                          O_RDWR | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0)
+        return;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 ||
+        ::write(fd, lines.constData(), size_t(lines.size())) != lines.size() ||
+        ::rename(next.constData(),
+                 QFile::encodeName(ledgerFile(m_root, m_runId, ".lock")).constData()) != 0) {
+        ::unlink(next.constData());
+        ::close(fd);
+        return;
+    }
+    ::close(m_lockFd);
+    m_lockFd = fd;
 }
 
 void StagingLedger::removeEndedRuns()
@@ -161,7 +225,7 @@ void StagingLedger::removeEndedRuns()
         if (fd < 0)
             continue;
         // A run that still lives holds its lock.
-        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && stillNamed(fd, runs.filePath(name))) {
             QFile ledger;
             QMap<QString, std::optional<QString>> recorded;
             if (ledger.open(fd, QIODevice::ReadOnly)) {
@@ -189,6 +253,13 @@ void StagingLedger::removeEndedRuns()
             QFile::remove(runs.filePath(name));
         }
         ::close(fd);
+    }
+    // A shorter ledger a run was writing when it was killed: its run has ended once the
+    // ledger it was to replace is gone.
+    for (const QString& name : runs.entryList({QStringLiteral("*.next")}, QDir::Files)) {
+        const QString runId = name.chopped(5);
+        if (isRunId(runId) && !QFileInfo::exists(ledgerFile(m_root, runId, ".lock")))
+            QFile::remove(runs.filePath(name));
     }
 }
 
@@ -219,6 +290,8 @@ std::optional<QString> MakeStagingFolder(const QString& folder, StagingLedger* l
                 ledger->made(path);
             return path;
         }
+        if (ledger)
+            ledger->notMade(path);
         if (!QFileInfo::exists(path))
             return std::nullopt;
     }

@@ -32,6 +32,8 @@ public:
     // device and number), so that nothing but that folder is ever removed for it.
     void note(const QString& staging);
     void made(const QString& staging);
+    // A noted folder that could not be made: nothing to remove for it.
+    void notMade(const QString& staging);
 
     // The run ends now: whatever staging of it is left goes, and so does its ledger; nothing
     // is noted any more. (The destructor does as much.)
@@ -44,12 +46,14 @@ public:
 private:
     void removeEndedRuns();
     void write(const QString& line);
+    void forgetRemoved();
 
     const QString m_root;
     const QString m_runId;
     int m_lockFd = -1;
     std::mutex m_mutex; // notes come from the workers converting ahead too
     QHash<QString, std::optional<QString>> m_noted; // staging made: its device and number
+    qsizetype m_keptAtLastLook = 0;                 // how many were left when last looked over
 };
 
 // Saves a page with the files beside it (its pictures) into the output folder, all or

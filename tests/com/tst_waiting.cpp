@@ -16,6 +16,7 @@
 
 #include <cstdio>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -177,6 +178,39 @@ int main(int argc, char* argv[])
         word->endBatch();
     }
     endSiblings();
+
+    // Ctrl+C in a run without a window: the Word at work is stopped, so its call fails now
+    // rather than when Word answers, and no Word starts after it.
+    writeAct("OpenNoRepairDialog\tstall\t20000\r\n");
+    {
+        const std::unique_ptr<docuflume::WordAutomation> word = docuflume::makeWordComAutomation();
+        word->beginBatch();
+        bool stopped = false;
+        try {
+            const auto instance = word->create();
+            std::thread interrupter([&] {
+                Sleep(1000);
+                word->interrupt();
+            });
+            try {
+                instance->open(QStringLiteral("C:\\stalls.doc"));
+            } catch (const std::exception&) {
+                stopped = true;
+            }
+            interrupter.join();
+        } catch (const std::exception& error) {
+            expect(false, std::string("Word failed: ") + error.what());
+        }
+        expect(stopped, "an interrupted call waited for Word");
+        bool refused = false;
+        try {
+            word->create();
+        } catch (const std::exception&) {
+            refused = true;
+        }
+        expect(refused, "a Word started after the run was interrupted");
+        word->endBatch();
+    }
 
     registerRecordingWord(false);
     DeleteFileW(besideUs(L"RecordingWord.act").c_str());
