@@ -134,21 +134,23 @@ public:
 
     bool open()
     {
+        if (m_path.isEmpty())
+            return true;
         m_lines = csvLine(kReportHeader);
-        return m_path.isEmpty() ||
-               (m_file.open(QIODevice::WriteOnly | QIODevice::Truncate) && append(m_lines));
+        return m_file.open(QIODevice::WriteOnly | QIODevice::Truncate) && append(m_lines);
     }
 
     void add(const Row& row)
     {
+        if (m_path.isEmpty())
+            return;
         const QByteArray line =
             csvLine({row.source, row.page,
                      row.converted ? QStringLiteral("converted") : QStringLiteral("failed"),
                      row.failureClass, row.failure, QString::number(row.seconds, 'f', 2),
                      row.words ? QString::number(*row.words) : QString()});
         m_lines += line;
-        if (!m_path.isEmpty())
-            append(line);
+        append(line);
     }
 
     bool finish()

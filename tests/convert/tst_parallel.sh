@@ -77,7 +77,6 @@ PYTHON
 compare shards-0-of-2.csv shards-1-of-2.csv
 
 # Shard 0 again, killed with SIGKILL once it has reported two documents, then run again.
-cp "$work/shards-0-of-2.csv" "$work/first-0-of-2.csv"
 "$program" --convert --output "$work/shards" --report "$work/shards.csv" --shard 0/2 \
     "$corpus" 2>>"$work/progress.txt" &
 killed=$!
