@@ -19,9 +19,15 @@ std::wstring wide(const QString& text)
     return text.toStdWString();
 }
 
+// The class a report gives it, where the engine's own code tells: a call past its time limit,
+// or a Word that stopped (or was stopped) under it.
 Failure failureOf(const ComError& error)
 {
-    return Failure(Failure::AutomationError, QString::fromStdWString(error.description()));
+    const HRESULT code = error.code();
+    const Failure::Cause cause = code == RPC_E_TIMEOUT ? Failure::Cause::TimeLimit
+                                 : ServerIsGone(code)  ? Failure::Cause::OfficeStopped
+                                                       : Failure::Cause::Other;
+    return Failure(Failure::AutomationError, QString::fromStdWString(error.description()), cause);
 }
 
 template <typename Call> auto guarded(Call call) -> decltype(call())

@@ -7,6 +7,7 @@
 
 #include "convert/WordAutomation.h"
 #include "convert/com/WordComAutomation.h"
+#include "shell/Failure.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -194,8 +195,9 @@ int main(int argc, char* argv[])
             });
             try {
                 instance->open(QStringLiteral("C:\\stalls.doc"));
-            } catch (const std::exception&) {
-                stopped = true;
+            } catch (const docuflume::Failure& failure) {
+                // (Reported as a Word that stopped, were the run to report it.)
+                stopped = failure.cause() == docuflume::Failure::Cause::OfficeStopped;
             }
             interrupter.join();
         } catch (const std::exception& error) {
